@@ -1,0 +1,9 @@
+#include "service/KestraneService.h"
+
+namespace Qv::Corvane::Server::Services::Kestrane {
+
+ServiceStatus KestraneService::ReadRegistrySubKeys(JsonDocument*, JsonDocument*, const WCHAR*, AccessPolicy*) {
+    return GeneralFailure;
+}
+
+}  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -1,0 +1,47 @@
+// The JSON types every part of the service shares: UTF-16 documents over a memory
+// pool whose base allocator throws std::bad_alloc instead of returning null, so that
+// running out of memory becomes a failure status rather than a null dereference.
+#pragma once
+
+#include "platform/Win32.h"
+
+#include <cstdlib>
+#include <new>
+
+#include <rapidjson/document.h>
+#include <rapidjson/encodings.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace Qv::Corvane::Server::Services {
+
+class ThrowingCrtAllocator {
+public:
+    static const bool kNeedFree = true;
+    void* Malloc(size_t size) {
+        if (!size) return nullptr;
+        void* p = std::malloc(size);
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+    void* Realloc(void* original, size_t, size_t newSize) {
+        if (newSize == 0) {
+            std::free(original);
+            return nullptr;
+        }
+        void* p = std::realloc(original, newSize);
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+    static void Free(void* ptr) { std::free(ptr); }
+};
+
+using JsonEncoding = rapidjson::UTF16<WCHAR>;
+using JsonAllocator = rapidjson::MemoryPoolAllocator<ThrowingCrtAllocator>;
+using JsonDocument = rapidjson::GenericDocument<JsonEncoding, JsonAllocator, ThrowingCrtAllocator>;
+using JsonValue = rapidjson::GenericValue<JsonEncoding, JsonAllocator>;
+using JsonStringBuffer = rapidjson::GenericStringBuffer<JsonEncoding, ThrowingCrtAllocator>;
+using JsonWriter = rapidjson::Writer<JsonStringBuffer, JsonEncoding, JsonEncoding, ThrowingCrtAllocator>;
+using JsonStringStream = rapidjson::GenericStringStream<JsonEncoding>;
+
+}  // namespace Qv::Corvane::Server::Services

@@ -1,0 +1,74 @@
+// One request: check the pointers, parse, dispatch by function id, serialise.
+#include "service/KestraneService.h"
+
+#include "json/UtilHelper.h"
+#include "service/ClientContext.h"
+
+#include <cstring>
+#include <exception>
+
+namespace Qv::Corvane::Server::Services::Kestrane {
+
+ServiceStatus KestraneService::Dispatch(int32_t functionId, JsonDocument* request, JsonDocument* response,
+                                        const WCHAR* clientId, AccessPolicy* accessPolicy) {
+    switch (functionId) {
+    case 0: return CheckRegistryPathExists(request, response, clientId);
+    case 2: return WriteRegistryKey(request, response, clientId, accessPolicy);
+    case 4: return ReadRegistryValue(request, response, clientId, accessPolicy);
+    case 8: return ReadRegistryValues(request, response, clientId, accessPolicy);
+    case 16: return WriteRegistryValue(request, response, clientId, accessPolicy);
+    case 32: return DeleteRegistryKey(request, response, clientId, accessPolicy);
+    case 64: return DeleteRegistryValue(request, response, clientId, accessPolicy);
+    case 128: return ReadRegistrySubKeys(request, response, clientId, accessPolicy);
+    default:
+        LogError(clientId, "ExecuteCommand", WIDE("%S.%S - Unsupported Function call %d"), functionId);
+        return UnsupportedFunction;
+    }
+}
+
+// `callback` is taken by value and never called: it is destroyed when this frame
+// ends, so exactly once on every way out.
+ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t functionId, const WCHAR* message,
+                                              WCHAR** outString, ServiceCallback callback,
+                                              AccessPolicy* accessPolicy) {
+    (void)callback;
+    if (!context) return GeneralFailure;
+    const WCHAR* clientId = context->clientId;
+    if (UtilHelper::NullChecker({{message, "message"}, {outString, "outString"}}, clientId)) return GeneralFailure;
+
+    // Nothing but the integer statuses of the request records may be thrown below, and
+    // those never leave a handler; anything else (out of memory) must not reach the host.
+    try {
+        JsonDocument request;
+        JsonDocument response;
+        response.SetObject();
+
+        JsonStringStream stream(message);
+        request.ParseStream(stream);
+        if (request.HasParseError()) {
+            *outString = nullptr;
+            return InvalidJson;
+        }
+
+        const ServiceStatus status = Dispatch(functionId, &request, &response, clientId, accessPolicy);
+
+        JsonStringBuffer buffer;
+        JsonWriter writer(buffer);
+        response.Accept(writer);
+        // A response is copied in full whatever its length: a cut would hand the host
+        // text that is not JSON.
+        const std::size_t length = buffer.GetSize() / sizeof(WCHAR);
+        auto* text = static_cast<WCHAR*>(std::malloc((length + 1) * sizeof(WCHAR)));
+        if (!text) throw std::bad_alloc();
+        std::memcpy(text, buffer.GetString(), length * sizeof(WCHAR));
+        text[length] = 0;
+        *outString = text;
+        return status;
+    } catch (const std::exception& failure) {
+        *outString = nullptr;
+        LogError(clientId, "ExecuteCommand", WIDE("%S.%S - request abandoned: %S"), failure.what());
+        return GeneralFailure;
+    }
+}
+
+}  // namespace Qv::Corvane::Server::Services::Kestrane

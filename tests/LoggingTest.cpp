@@ -1,0 +1,65 @@
+// The logging library formats its own placeholders the same way in both builds.
+#include "tests/TestSupport.h"
+
+using namespace KestraneTest;
+using namespace Qv::Corvane::Logging;
+
+namespace {
+
+std::string Format(const std::string& format, std::initializer_list<LogArg> args) {
+    const WString f = W(format);
+    std::vector<LogArg> list(args);
+    const std::size_t needed = FormatLogMessage(f.c_str(), list.data(), list.size(), nullptr, 0);
+    WString out(needed, 0);
+    EXPECT_EQ(needed, FormatLogMessage(f.c_str(), list.data(), list.size(), out.data(), needed + 1));
+    return U8(out);
+}
+
+}  // namespace
+
+TEST(Logging, FormatsPlaceholdersAndKeepsEverythingElseLiteral) {
+    const WString wide = W("wïde");
+    EXPECT_EQ(Format("%S.%S - %s is %d", {"Cls", "Op", wide.c_str(), -42}), "Cls.Op - wïde is -42");
+    EXPECT_EQ(Format("%S.%S - %s unable to write json value for $s", {"C", "O", wide.c_str()}),
+              "C.O - wïde unable to write json value for $s");
+    EXPECT_EQ(Format("100%% %x %", {}), "100% %x %");
+    EXPECT_EQ(Format("%s and %S", {static_cast<const WCHAR*>(nullptr), static_cast<const char*>(nullptr)}),
+              "(null) and (null)");
+    // More placeholders than arguments never reads past the list.
+    EXPECT_EQ(Format("%S.%S %d %s", {"A", "B"}), "A.B (missing) (missing)");
+    EXPECT_EQ(Format("%d", {static_cast<unsigned long>(0x80000000u)}), "-2147483648");
+}
+
+TEST(Logging, TruncatesIntoSmallBuffersAndReportsFullLength) {
+    const WString f = W("%S-%d");
+    const LogArg args[] = {LogArg("abc"), LogArg(12345)};
+    WCHAR small[4];
+    EXPECT_EQ(FormatLogMessage(f.c_str(), args, 2, small, 4), 9u);
+    EXPECT_EQ(U8(small), "abc");
+}
+
+TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {
+    LogCapture capture;
+    TraceLogger* logger = LogManager::GetLogger();
+    EXPECT_EQ(logger, LogManager::GetLogger());
+    const WString client = W("client-7");
+    const WString value = W("v");
+    logger->LogWarning(CreateLoggingData(WIDE("%S.%S - %s"), client.c_str()), "Cls", "Op", value.c_str());
+    logger->LogError(LoggingData{WIDE("%S.%S - %d"), client.c_str(), 0}, "Cls", "Op", 3);
+    logger->LogInfo(LoggingData{WIDE("%S.%S"), nullptr, 0}, "Cls", "Op");
+    logger->LogInfo(WIDE("DeleteRegistryKey: Key not found %s %d"));
+    logger->LogError(WIDE("plain error"));
+
+    const auto records = capture.Records();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0].level, LogLevel::Warning);
+    EXPECT_EQ(records[0].clientId, "client-7");
+    EXPECT_EQ(records[0].message, "Cls.Op - v");
+    EXPECT_EQ(records[1].level, LogLevel::Error);
+    EXPECT_EQ(records[1].message, "Cls.Op - 3");
+    EXPECT_EQ(records[2].level, LogLevel::Info);
+    EXPECT_EQ(records[2].clientId, "");
+    EXPECT_EQ(records[3].message, "DeleteRegistryKey: Key not found %s %d");  // plain text is not a format
+    EXPECT_EQ(records[4].level, LogLevel::Error);
+    EXPECT_EQ(records[4].message, "plain error");
+}
