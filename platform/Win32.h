@@ -16,7 +16,7 @@
 #include <rpc.h>
 #define WIDE(s) L##s
 #else
-#include "platform/native/WinTypes.h"
+#include "platform/native/WinApi.h"
 #define WIDE(s) u##s
 #endif
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Win32.h"
+#include "service/Export.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Qv::Corvane::Server::Services {
+
+// Which list a command is checked against. Any value but Write means Read.
+enum class WhiteListAccessMode : uint32_t { Read = 0, Write = 2 };
+
+namespace Kestrane {
+
+class KESTRANE_API KestraneServiceWhiteList {
+public:
+    // True when the path is well formed and an entry of the chosen list is a
+    // case-folded character prefix of it.
+    static bool IsKeyPathInWhiteList(WhiteListAccessMode mode, const WCHAR* keyPath, const WCHAR* clientId);
+
+    KestraneServiceWhiteList& operator=(const KestraneServiceWhiteList&) = default;
+    KestraneServiceWhiteList& operator=(KestraneServiceWhiteList&&) = default;
+
+private:
+    friend struct WhiteListInspector;  // lets tests read the tables
+    static const std::vector<std::basic_string<WCHAR>> readWhiteList;
+    static const std::vector<std::basic_string<WCHAR>> writeWhiteList;
+};
+
+}  // namespace Kestrane
+}  // namespace Qv::Corvane::Server::Services
