@@ -1,8 +1,19 @@
 #include "service/KestraneService.h"
 
+#include "json/RequestRecords.h"
+#include "json/UtilHelper.h"
+
 namespace Qv::Corvane::Server::Services::Kestrane {
 
-ServiceStatus KestraneService::ReadRegistrySubKeys(JsonDocument*, JsonDocument*, const WCHAR*, AccessPolicy*) {
+ServiceStatus KestraneService::ReadRegistrySubKeys(JsonDocument* request, JsonDocument* response,
+                                                 const WCHAR* clientId, AccessPolicy*) {
+    if (UtilHelper::NullChecker({{request, "request"}, {response, "response"}}, clientId)) return GeneralFailure;
+    try {
+        const ReadRegistryValuesJson record(request, clientId);
+        (void)record;
+    } catch (int code) {
+        return static_cast<ServiceStatus>(code);
+    }
     return GeneralFailure;
 }
 
