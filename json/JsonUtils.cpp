@@ -11,32 +11,30 @@ namespace {
 using Qv::Corvane::Logging::LogManager;
 using Qv::Corvane::Logging::LoggingData;
 
-// The type numbers the warnings print are RapidJSON's own.
-constexpr int kTrueTypeNumber = rapidjson::kTrueType;
-constexpr int kStringTypeNumber = rapidjson::kStringType;
-constexpr int kNumberTypeNumber = rapidjson::kNumberType;
-
-void WarnInvalidType(const WCHAR* jsonName, int expected, const JsonValue& value, const WCHAR* clientId) {
-    LogManager::GetLogger()->LogWarning(LoggingData{WIDE("%S.%S - %s is invalid type expected %d result %d"),
-                                                    clientId, 0},
-                                        TypeName<JsonUtils>(), "ParseJsonValue", jsonName, expected,
-                                        static_cast<int>(value.GetType()));
-}
-
-// The checks every typed read shares: its own pointers, then the member itself.
-// Answers the member's value, or null after the reason has been logged.
-const JsonValue* FindTypedMember(const JsonValue* document, const WCHAR* jsonName, const void* resultValue,
-                                 const WCHAR* clientId) {
+// The steps every typed read shares: its own pointers, the member, then its type.
+// `accepts` tells whether the member's value has the form's type, `store` writes
+// the result; the expected type number goes into the warning on a mismatch.
+template <class T, class Accepts, class Store>
+bool ParseTyped(const JsonValue* document, const WCHAR* jsonName, T* resultValue, const WCHAR* clientId,
+                int expected, Accepts accepts, Store store) {
+    const char* className = TypeName<JsonUtils>();
     if (UtilHelper::NullChecker({{clientId, "clientId"},
                                  {document, "document"},
-                                 {TypeName<JsonUtils>(), "className"},
+                                 {className, "className"},
                                  {jsonName, "jsonName"},
                                  {resultValue, "resultValue"}},
                                 clientId))
-        return nullptr;
+        return false;
     const JsonValue* value = nullptr;
-    if (!JsonUtils::GetJsonValue(document, jsonName, &value, clientId)) return nullptr;
-    return value;
+    if (!JsonUtils::GetJsonValue(document, jsonName, &value, clientId)) return false;
+    if (!accepts(*value)) {
+        LogManager::GetLogger()->LogWarning(
+            LoggingData{WIDE("%S.%S - %s is invalid type expected %d result %d"), clientId, 0}, className,
+            "ParseJsonValue", jsonName, expected, static_cast<int>(value->GetType()));
+        return false;
+    }
+    *resultValue = store(*value);
+    return true;
 }
 
 }  // namespace
@@ -80,41 +78,28 @@ bool JsonUtils::GetJsonValue(const JsonValue* document, const WCHAR* jsonName, c
 
 bool JsonUtils::ParseJsonValue(const JsonValue* document, const WCHAR* jsonName, const WCHAR** resultValue,
                                const WCHAR* clientId) {
-    const JsonValue* value = FindTypedMember(document, jsonName, resultValue, clientId);
-    if (!value) return false;
-    if (!value->IsString()) {
-        WarnInvalidType(jsonName, kStringTypeNumber, *value, clientId);
-        return false;
-    }
-    *resultValue = value->GetString();
-    return true;
+    // The text stays in the document's storage: no copy, valid while the document is.
+    return ParseTyped(
+        document, jsonName, resultValue, clientId, rapidjson::kStringType,
+        [](const JsonValue& v) { return v.IsString(); }, [](const JsonValue& v) { return v.GetString(); });
 }
 
+// Expected is the number of true, also where false would do.
 bool JsonUtils::ParseJsonValue(const JsonValue* document, const WCHAR* jsonName, bool* resultValue,
                                const WCHAR* clientId) {
-    const JsonValue* value = FindTypedMember(document, jsonName, resultValue, clientId);
-    if (!value) return false;
-    if (!value->IsBool()) {
-        WarnInvalidType(jsonName, kTrueTypeNumber, *value, clientId);
-        return false;
-    }
-    *resultValue = value->IsTrue();
-    return true;
+    return ParseTyped(
+        document, jsonName, resultValue, clientId, rapidjson::kTrueType,
+        [](const JsonValue& v) { return v.IsBool(); }, [](const JsonValue& v) { return v.IsTrue(); });
 }
 
+// Only a number that is exactly a 32-bit signed integer is one: a fraction, an
+// exponent form or 2147483648 and up would need a conversion that could turn a
+// refused data type into an accepted one.
 bool JsonUtils::ParseJsonValue(const JsonValue* document, const WCHAR* jsonName, int32_t* resultValue,
                                const WCHAR* clientId) {
-    const JsonValue* value = FindTypedMember(document, jsonName, resultValue, clientId);
-    if (!value) return false;
-    // Only a number that is exactly a 32-bit signed integer is one: a fraction, an
-    // exponent form beyond the range or 2147483648 and up would otherwise need a
-    // conversion that could turn a refused data type into an accepted one.
-    if (!value->IsInt()) {
-        WarnInvalidType(jsonName, kNumberTypeNumber, *value, clientId);
-        return false;
-    }
-    *resultValue = value->GetInt();
-    return true;
+    return ParseTyped(
+        document, jsonName, resultValue, clientId, rapidjson::kNumberType,
+        [](const JsonValue& v) { return v.IsInt(); }, [](const JsonValue& v) { return int32_t{v.GetInt()}; });
 }
 
 }  // namespace Qv::Corvane::Server::Services
