@@ -55,4 +55,7 @@ HKEY KestraneServiceHelper::GetRootKey(WCHAR* keyPath, WCHAR** subKey, REGSAM ac
     return nullptr;
 }
 
+KestraneServiceHelper& KestraneServiceHelper::operator=(const KestraneServiceHelper&) = default;
+KestraneServiceHelper& KestraneServiceHelper::operator=(KestraneServiceHelper&&) = default;
+
 }  // namespace Qv::Corvane::Server::Services::Kestrane

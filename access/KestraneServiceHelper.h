@@ -15,8 +15,9 @@ public:
     // HKEY_USERS\<SID of the process that made the RPC call served on this thread>, or null.
     static HKEY OpenCurrentUserRegKey(REGSAM access, const WCHAR* clientId);
 
-    KestraneServiceHelper& operator=(const KestraneServiceHelper&) = default;
-    KestraneServiceHelper& operator=(KestraneServiceHelper&&) = default;
+    // Defined out of line so the DLL exports them.
+    KestraneServiceHelper& operator=(const KestraneServiceHelper&);
+    KestraneServiceHelper& operator=(KestraneServiceHelper&&);
 };
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -131,4 +131,7 @@ bool KestraneServiceWhiteList::IsKeyPathInWhiteList(WhiteListAccessMode mode, co
     return false;
 }
 
+KestraneServiceWhiteList& KestraneServiceWhiteList::operator=(const KestraneServiceWhiteList&) = default;
+KestraneServiceWhiteList& KestraneServiceWhiteList::operator=(KestraneServiceWhiteList&&) = default;
+
 }  // namespace Qv::Corvane::Server::Services::Kestrane

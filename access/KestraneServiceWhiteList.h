@@ -20,8 +20,9 @@ public:
     // case-folded character prefix of it.
     static bool IsKeyPathInWhiteList(WhiteListAccessMode mode, const WCHAR* keyPath, const WCHAR* clientId);
 
-    KestraneServiceWhiteList& operator=(const KestraneServiceWhiteList&) = default;
-    KestraneServiceWhiteList& operator=(KestraneServiceWhiteList&&) = default;
+    // Defined out of line so the DLL exports them.
+    KestraneServiceWhiteList& operator=(const KestraneServiceWhiteList&);
+    KestraneServiceWhiteList& operator=(KestraneServiceWhiteList&&);
 
 private:
     friend struct WhiteListInspector;  // lets tests read the tables
