@@ -22,6 +22,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+#ifdef _WIN32
+// The heap block for the caller's token user comes from the C runtime's malloc;
+// natively the emulation supplies it so a failed allocation can be injected.
+inline void* PlatformMalloc(std::size_t size) { return std::malloc(size); }
+#endif
 
 // Length of a NUL-terminated UTF-16 text, at most `bound` units.
 inline std::size_t WideLength(const WCHAR* text, std::size_t bound = SIZE_MAX) {

@@ -38,7 +38,7 @@ void SetRpcClientPid(DWORD pid);
 // "RegQueryInfoKeyW", "RegEnumValueW", "RegEnumKeyExW", "RegGetValueW",
 // "RegQueryValueExW", "RegCreateKeyExW", "RegSetValueExW", "RegDeleteKeyW",
 // "RegDeleteKeyValueW", "CryptBinaryToStringW", "CryptStringToBinaryW",
-// "I_RpcBindingInqLocalClientPID", and "malloc" (see EmuMalloc).
+// "I_RpcBindingInqLocalClientPID", and "malloc" (PlatformMalloc).
 void FailCall(const char* function, int nth, DWORD error);
 void ClearFaults();
 

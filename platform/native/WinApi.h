@@ -62,6 +62,9 @@ BOOL CryptBinaryToStringW(const BYTE* binary, DWORD binaryLength, DWORD flags, L
 BOOL CryptStringToBinaryW(LPCWSTR text, DWORD textLength, DWORD flags, BYTE* binary, DWORD* binaryLength, DWORD* skip,
                           DWORD* usedFlags);
 
+// C runtime malloc, with the emulation's "malloc" fault; blocks are released with free.
+void* PlatformMalloc(std::size_t size);
+
 // rpcrt4: the call being served on this thread
 #define RPC_QUERY_CLIENT_PID 0x10
 RPC_STATUS I_RpcBindingInqLocalClientPID(RPC_BINDING_HANDLE binding, ULONG* pid);
