@@ -23,9 +23,9 @@ public:
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
 
-    HKEY* Put() {
+    void Reset(HKEY key) {
         Close();
-        return &key_;
+        key_ = key;
     }
     HKEY Get() const { return key_; }
     HKEY* Address() { return &key_; }
@@ -60,5 +60,23 @@ private:
     }
     HKEY root_;
 };
+
+// Open and create adopt the handle only on success: what a failed call leaves in its
+// output is not a handle to close.
+inline LSTATUS OpenKey(HKEY root, const WCHAR* subKey, REGSAM access, ScopedKey& key) {
+    HKEY opened = nullptr;
+    const LSTATUS result = RegOpenKeyExW(root, subKey, 0, access, &opened);
+    if (result == ERROR_SUCCESS) key.Reset(opened);
+    return result;
+}
+
+inline LSTATUS CreateKey(HKEY root, const WCHAR* subKey, REGSAM access, ScopedKey& key) {
+    HKEY created = nullptr;
+    DWORD disposition = 0;  // a key that already existed counts the same as a new one
+    const LSTATUS result =
+        RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &created, &disposition);
+    if (result == ERROR_SUCCESS) key.Reset(created);
+    return result;
+}
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -1,32 +1,87 @@
 #include "service/KestraneService.h"
 
+#include "access/KestraneServiceHelper.h"
+#include "access/ScopedKey.h"
+#include "commands/ResultMember.h"
 #include "json/RequestRecords.h"
 #include "json/UtilHelper.h"
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 
 ServiceStatus KestraneService::DeleteRegistryKey(JsonDocument* request, JsonDocument* response,
-                                                 const WCHAR* clientId, AccessPolicy*) {
+                                                 const WCHAR* clientId, AccessPolicy* accessPolicy) {
+    static const char* const kOperation = "DeleteRegistryKey";
     if (UtilHelper::NullChecker({{request, "request"}, {response, "response"}}, clientId)) return GeneralFailure;
+    ScopedRootKey root;
+    ScopedKey key;
     try {
-        const DeleteRegistryKeyJson record(request, clientId);
-        (void)record;
+        DeleteRegistryKeyJson record(request, clientId);
+        WCHAR* subKey = nullptr;
+        const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey, KEY_READ,
+                                                      accessPolicy, clientId, kOperation, root);
+        if (resolved != Success) return resolved;
+        // Only a key without subkeys goes: the registry refuses the others, and
+        // nothing here deletes a tree.
+        if (RegDeleteKeyW(root.Get(), subKey) == ERROR_SUCCESS) {
+            AddResult(response, true);
+            return Success;
+        }
+        // Why did it fail? A key that still opens exists and could not be deleted.
+        const LSTATUS opened = OpenKey(root.Get(), subKey, KEY_READ, key);
+        if (opened == ERROR_SUCCESS) return GeneralFailure;
+        if (opened == ERROR_FILE_NOT_FOUND) {
+            logger->LogInfo(WIDE("DeleteRegistryKey: Key not found"));
+            AddResult(response, false);
+            return Success;
+        }
+        logger->LogError(WIDE("DeleteRegistryKey: Error opening key."));
+        // The Windows error itself, not one of the service's codes.
+        return static_cast<ServiceStatus>(opened);
     } catch (int code) {
         return static_cast<ServiceStatus>(code);
     }
-    return GeneralFailure;
 }
 
 ServiceStatus KestraneService::DeleteRegistryValue(JsonDocument* request, JsonDocument* response,
-                                                 const WCHAR* clientId, AccessPolicy*) {
+                                                   const WCHAR* clientId, AccessPolicy* accessPolicy) {
+    static const char* const kOperation = "DeleteRegistryValue";
     if (UtilHelper::NullChecker({{request, "request"}, {response, "response"}}, clientId)) return GeneralFailure;
+    ScopedRootKey readRoot;
+    ScopedRootKey writeRoot;
+    ScopedKey key;
     try {
-        const DeleteRegistryValueJson record(request, clientId);
-        (void)record;
+        DeleteRegistryValueJson record(request, clientId);
+        WCHAR* subKey = nullptr;
+        const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey, KEY_READ,
+                                                      accessPolicy, clientId, kOperation, readRoot);
+        if (resolved != Success) return resolved;
+        const LSTATUS opened = OpenKey(readRoot.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, key);
+        if (opened != ERROR_SUCCESS) {
+            WarnFailedCall(WIDE("RegOpenKeyEx"), opened, clientId, kOperation);
+            return OpenKeyFailed;
+        }
+        DWORD type = 0;
+        DWORD size = 0;
+        const LSTATUS queried = RegQueryValueExW(key.Get(), record.regKeyValueName, nullptr, &type, nullptr, &size);
+        if (queried != ERROR_SUCCESS) {
+            WarnFailedCall(WIDE("RegQueryValueEx"), queried, clientId, kOperation);
+            return GeneralFailure;
+        }
+        key.Close();
+
+        // A current-user root opened for reading cannot delete: resolve again for
+        // writing. The path now reads as its root name only, so this call's subkey is
+        // empty and the first one stays in use.
+        WCHAR* rootOnly = nullptr;
+        writeRoot.Reset(KestraneServiceHelper::GetRootKey(record.keyPath, &rootOnly, KEY_WRITE, clientId));
+        const LSTATUS deleted = RegDeleteKeyValueW(writeRoot.Get(), subKey, record.regKeyValueName);
+        // A value that went away since the check is as good as deleted.
+        const bool gone = deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+        AddResult(response, gone);
+        return gone ? Success : DeleteValueFailed;
     } catch (int code) {
         return static_cast<ServiceStatus>(code);
     }
-    return GeneralFailure;
 }
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -1,6 +1,7 @@
 // The service object a host gets from QVCreateService, with every command handler.
 #pragma once
 
+#include "access/KestraneServiceWhiteList.h"
 #include "commands/RegistryKeyInfo.h"
 #include "json/Json.h"
 #include "logging/Logging.h"
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace Qv::Corvane::Server::Services::Kestrane {
+
+class ScopedKey;
+class ScopedRootKey;
 
 class KestraneService : public QVService {
 public:
@@ -62,6 +66,19 @@ public:
                                        const WCHAR* clientId);
 
 private:
+    // The steps the whitelist-gated commands share; each logs its own refusal.
+    bool IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, AccessPolicy* accessPolicy,
+                   const WCHAR* clientId, const char* operation) const;
+    // The whitelist, then the root: Success, or the refusal's status after its warning.
+    ServiceStatus ResolveAllowed(WhiteListAccessMode mode, WCHAR* keyPath, WCHAR** subKey, REGSAM rootAccess,
+                                 AccessPolicy* accessPolicy, const WCHAR* clientId, const char* operation,
+                                 ScopedRootKey& root) const;
+    // What every read command does first: the read whitelist, the root, the key opened for reading.
+    ServiceStatus OpenForReading(WCHAR* keyPath, AccessPolicy* accessPolicy, const WCHAR* clientId,
+                                 const char* operation, ScopedRootKey& root, ScopedKey& key) const;
+    void WarnNoRootKey(const WCHAR* keyPath, const WCHAR* clientId, const char* operation) const;
+    void WarnFailedCall(const WCHAR* function, long result, const WCHAR* clientId, const char* operation) const;
+
     ServiceStatus Dispatch(int32_t functionId, JsonDocument* request, JsonDocument* response, const WCHAR* clientId,
                            AccessPolicy* accessPolicy);
 

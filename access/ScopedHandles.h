@@ -1,0 +1,59 @@
+// Owners for what the caller-hive lookup acquires: kernel handles, the SID text the
+// system allocates, and the malloc'd token buffer. Each is released on every way out.
+#pragma once
+
+#include "platform/Win32.h"
+
+#include <cstdlib>
+
+namespace Qv::Corvane::Server::Services::Kestrane {
+
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle() {
+        if (IsValid()) CloseHandle(handle_);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+    HANDLE* Put() { return &handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// A text from the system that LocalFree releases (ConvertSidToStringSidW).
+class ScopedLocalText {
+public:
+    ScopedLocalText() = default;
+    ~ScopedLocalText() {
+        if (text_) LocalFree(text_);
+    }
+    ScopedLocalText(const ScopedLocalText&) = delete;
+    ScopedLocalText& operator=(const ScopedLocalText&) = delete;
+
+    LPWSTR Get() const { return text_; }
+    LPWSTR* Put() { return &text_; }
+
+private:
+    LPWSTR text_ = nullptr;
+};
+
+class ScopedMalloc {
+public:
+    explicit ScopedMalloc(void* block) : block_(block) {}
+    ~ScopedMalloc() { std::free(block_); }
+    ScopedMalloc(const ScopedMalloc&) = delete;
+    ScopedMalloc& operator=(const ScopedMalloc&) = delete;
+
+    void* Get() const { return block_; }
+
+private:
+    void* block_;
+};
+
+}  // namespace Qv::Corvane::Server::Services::Kestrane

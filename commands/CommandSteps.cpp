@@ -1,0 +1,54 @@
+#include "service/KestraneService.h"
+
+#include "access/KestraneServiceHelper.h"
+#include "access/ScopedKey.h"
+
+namespace Qv::Corvane::Server::Services::Kestrane {
+
+bool KestraneService::IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, AccessPolicy* accessPolicy,
+                                const WCHAR* clientId, const char* operation) const {
+    if (accessPolicy != nullptr && accessPolicy->IsWhiteListExempt()) return true;
+    if (KestraneServiceWhiteList::IsKeyPathInWhiteList(mode, keyPath, clientId)) return true;
+    // A refusal reads like a missing root on purpose: a client learns nothing about
+    // which keys exist outside the lists.
+    WarnNoRootKey(keyPath, clientId, operation);
+    return false;
+}
+
+ServiceStatus KestraneService::ResolveAllowed(WhiteListAccessMode mode, WCHAR* keyPath, WCHAR** subKey,
+                                             REGSAM rootAccess, AccessPolicy* accessPolicy, const WCHAR* clientId,
+                                             const char* operation, ScopedRootKey& root) const {
+    if (!IsAllowed(mode, keyPath, accessPolicy, clientId, operation)) return NotWhiteListed;
+    root.Reset(KestraneServiceHelper::GetRootKey(keyPath, subKey, rootAccess, clientId));
+    if (!root) {
+        // By now the split has cut the path at its first separator: the warning shows the root name.
+        WarnNoRootKey(keyPath, clientId, operation);
+        return RootKeyNotFound;
+    }
+    return Success;
+}
+
+ServiceStatus KestraneService::OpenForReading(WCHAR* keyPath, AccessPolicy* accessPolicy, const WCHAR* clientId,
+                                             const char* operation, ScopedRootKey& root, ScopedKey& key) const {
+    WCHAR* subKey = nullptr;
+    const ServiceStatus resolved =
+        ResolveAllowed(WhiteListAccessMode::Read, keyPath, &subKey, KEY_READ, accessPolicy, clientId, operation, root);
+    if (resolved != Success) return resolved;
+    const LSTATUS opened = OpenKey(root.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, key);
+    if (opened != ERROR_SUCCESS) {
+        WarnFailedCall(WIDE("RegOpenKeyEx"), opened, clientId, operation);
+        return OpenKeyFailed;
+    }
+    return Success;
+}
+
+void KestraneService::WarnNoRootKey(const WCHAR* keyPath, const WCHAR* clientId, const char* operation) const {
+    LogWarning(clientId, operation, WIDE("%S.%S - unable to get root key from keyPath: %s"), keyPath);
+}
+
+void KestraneService::WarnFailedCall(const WCHAR* function, long result, const WCHAR* clientId,
+                                     const char* operation) const {
+    LogWarning(clientId, operation, WIDE("%S.%S failed on function %s with result %d"), function, result);
+}
+
+}  // namespace Qv::Corvane::Server::Services::Kestrane
