@@ -1,0 +1,113 @@
+#include "tests/RegistryFixture.h"
+
+#ifndef _WIN32
+#include "platform/native/Emulation.h"
+#endif
+
+#include <cstring>
+
+namespace KestraneTest {
+
+void DeleteTree(HKEY root, const WString& subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+    std::vector<WString> children;
+    WCHAR name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const WString& child : children) DeleteTree(root, subKey + WIDE("\\") + child);
+    RegDeleteKeyW(root, subKey.c_str());
+}
+
+ScratchKey::ScratchKey(const std::string& name) : name_(name) {
+#ifndef _WIN32
+    KestraneEmu::ResetRegistry();
+#endif
+    DeleteTree(HKEY_LOCAL_MACHINE, SubKey());
+    CreateKey("");
+}
+
+ScratchKey::~ScratchKey() { DeleteTree(HKEY_LOCAL_MACHINE, SubKey()); }
+
+std::string ScratchKey::Path(const std::string& below) const {
+    std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QV\\KestraneTest\\" + name_;
+    if (!below.empty()) path += "\\" + below;
+    return path;
+}
+
+WString ScratchKey::SubKey(const std::string& below) const {
+    return W(Path(below).substr(std::string("HKEY_LOCAL_MACHINE\\").size()));
+}
+
+void ScratchKey::CreateKey(const std::string& below) const {
+    HKEY key = nullptr;
+    const LSTATUS result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SubKey(below).c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+    ASSERT_EQ(result, ERROR_SUCCESS) << Path(below);
+    RegCloseKey(key);
+}
+
+void ScratchKey::SetValue(const std::string& name, DWORD type, const Bytes& data, const std::string& below) const {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, SubKey(below).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const WString valueName = W(name);
+    EXPECT_EQ(RegSetValueExW(key, valueName.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS)
+        << name;
+    RegCloseKey(key);
+}
+
+void ScratchKey::SetString(const std::string& name, const std::string& text, DWORD type) const {
+    WString units = W(text);
+    units.push_back(0);
+    SetValue(name, type, UnitBytes(units));
+}
+
+bool ScratchKey::GetValue(const std::string& name, DWORD* type, Bytes* data, const std::string& below) const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(below).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    const WString valueName = W(name);
+    DWORD size = 0;
+    LSTATUS result = RegQueryValueExW(key, valueName.c_str(), nullptr, type, nullptr, &size);
+    if (result == ERROR_SUCCESS) {
+        data->assign(size, 0);
+        result = RegQueryValueExW(key, valueName.c_str(), nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool ScratchKey::KeyExists(const std::string& below) const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(below).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+Bytes UnitBytes(const WString& units) {
+    Bytes bytes(units.size() * sizeof(WCHAR));
+    if (!units.empty()) std::memcpy(bytes.data(), units.data(), bytes.size());
+    return bytes;
+}
+
+}  // namespace KestraneTest
