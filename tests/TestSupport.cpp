@@ -93,6 +93,15 @@ void LogCapture::Clear() {
     records_.clear();
 }
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 LoadedService::LoadedService() {
 #ifdef _WIN32
     HMODULE module = LoadLibraryW(L"KestraneService.dll");
