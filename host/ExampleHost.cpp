@@ -66,9 +66,33 @@ int wmain(int argc, wchar_t** argv) {
         int32_t id;
         const wchar_t* text;
     };
+#define DEMO_KEY L"\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\KestraneDemo"
     const Request requests[] = {
-        {0, L"{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}"},
-        {4, L"{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\",\"regKeyValueName\":\"Version\"}"},
+        {0, L"{\"keyPath\":" DEMO_KEY L"\"}"},
+        {2, L"{\"keyPath\":" DEMO_KEY L"\\\\Settings\"}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Name\",\"requestedDataType\":1,"
+             L"\"writeDataValue\":\"Kestrane\"}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Home\",\"requestedDataType\":2,"
+             L"\"writeDataValue\":\"%SystemRoot%\\\\Kestrane\"}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Blob\",\"requestedDataType\":3,"
+             L"\"writeDataValue\":\"S2VzdHJhbmU=\"}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Count\",\"requestedDataType\":4,"
+             L"\"writeDataValue\":-1}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Tags\",\"requestedDataType\":7,"
+             L"\"writeDataValue\":[\"read\",\"write\"]}"},
+        {16, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Big\",\"requestedDataType\":11,"
+             L"\"writeDataValue\":9223372036854775807}"},
+        {4, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Home\",\"expandString\":true}"},
+        {8, L"{\"keyPath\":" DEMO_KEY L"\"}"},
+        {128, L"{\"keyPath\":" DEMO_KEY L"\"}"},
+        {64, L"{\"keyPath\":" DEMO_KEY L"\",\"regKeyValueName\":\"Count\"}"},
+        {32, L"{\"keyPath\":" DEMO_KEY L"\"}"},  // still has a subkey: refused
+        {32, L"{\"keyPath\":" DEMO_KEY L"\\\\Settings\"}"},
+        {32, L"{\"keyPath\":" DEMO_KEY L"\"}"},  // values go with their key
+        {0, L"{\"keyPath\":" DEMO_KEY L"\"}"},
+        {16, L"{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Microsoft\",\"regKeyValueName\":\"x\","
+             L"\"requestedDataType\":4,\"writeDataValue\":1}"},  // not in the write whitelist
+        {0, L"{\"keyPath\":\"HKEY_CURRENT_USER\\\\SOFTWARE\"}"},  // no RPC caller: no hive to map to
         {7, L"{}"},
         {0, L"{\"keyPath\": "},
     };
