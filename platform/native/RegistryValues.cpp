@@ -4,11 +4,35 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRANE_EMU_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRANE_EMU_ASAN 1
+#endif
+#endif
+#ifdef KESTRANE_EMU_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 using namespace KestraneEmu::Detail;
 
 namespace {
 
 bool IsString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Whether the unit just past the caller's count may be read. Wine reads it; a
+// caller that legitimately passes an exact-size buffer must not trip AddressSanitizer
+// for that, so there it counts as present only when addressable (as it would be on Wine).
+bool Addressable(const BYTE* data, std::size_t size) {
+#ifdef KESTRANE_EMU_ASAN
+    return __asan_region_is_poisoned(const_cast<BYTE*>(data), size) == nullptr;
+#else
+    (void)data;
+    (void)size;
+    return true;
+#endif
+}
 
 std::u16string NameOf(LPCWSTR name) { return name ? std::u16string(name) : std::u16string(); }
 
@@ -87,7 +111,9 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD ty
         // Wine's kernelbase: a string whose NUL was left out of the count, but sits
         // right after it, gets the NUL counted. (It reads that one unit past the count.)
         const std::size_t units = dataSize / sizeof(WCHAR);
-        if (UnitAt(data, units - 1) != 0 && UnitAt(data, units) == 0) stored += sizeof(WCHAR);
+        if (UnitAt(data, units - 1) != 0 && Addressable(data + units * sizeof(WCHAR), sizeof(WCHAR)) &&
+            UnitAt(data, units) == 0)
+            stored += sizeof(WCHAR);
     }
     const std::u16string name = NameOf(valueName);
     if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
