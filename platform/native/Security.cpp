@@ -1,0 +1,177 @@
+// Processes, their tokens and users' SIDs, the last error, and kernel handles.
+// A SID here is an opaque block that carries its own text, laid out so that
+// GetTokenInformation can copy it into the caller's buffer behind the TOKEN_USER.
+#include "platform/native/EmuCore.h"
+#include "platform/native/Emulation.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+namespace KestraneEmu {
+namespace {
+
+thread_local DWORD lastError = 0;
+
+enum class HandleKind { Process, Token };
+
+struct KernelObject {
+    HandleKind kind;
+    std::u16string userSid;  // captured at open time, as a real token is
+};
+
+struct SidHeader {
+    std::uint32_t magic;
+    std::uint32_t units;  // text length without the NUL, which follows the header
+};
+constexpr std::uint32_t kSidMagic = 0x44495345;  // "ESID"
+
+struct SecurityState {
+    std::map<DWORD, std::u16string> processes;
+    std::unordered_map<std::uintptr_t, KernelObject> handles;
+};
+
+SecurityState& State() {
+    static SecurityState state = [] {
+        SecurityState initial;
+        initial.processes[GetCurrentProcessId()] = kDefaultUserSid;
+        return initial;
+    }();
+    return state;
+}
+
+const KernelObject* FindLocked(HANDLE handle, HandleKind kind) {
+    const auto it = State().handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == State().handles.end() || it->second.kind != kind) return nullptr;
+    return &it->second;
+}
+
+HANDLE AddHandleLocked(HandleKind kind, const std::u16string& sid) {
+    const std::uintptr_t value = Detail::NextHandleValueLocked();
+    State().handles.emplace(value, KernelObject{kind, sid});
+    return reinterpret_cast<HANDLE>(value);
+}
+
+BOOL Fail(DWORD error) {
+    lastError = error;
+    return FALSE;
+}
+
+}  // namespace
+
+void AddProcess(DWORD pid, const std::u16string& userSid) {
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    State().processes[pid] = userSid;
+}
+
+void RemoveProcess(DWORD pid) {
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    State().processes.erase(pid);
+}
+
+std::size_t OpenHandleCount() {
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    return State().handles.size();
+}
+
+namespace Detail {
+
+std::u16string CurrentUserSidLocked() {
+    const auto it = State().processes.find(GetCurrentProcessId());
+    return it == State().processes.end() ? std::u16string(kDefaultUserSid) : it->second;
+}
+
+void ResetProcessesLocked() {
+    State().processes.clear();
+    State().processes[GetCurrentProcessId()] = kDefaultUserSid;
+}
+
+}  // namespace Detail
+}  // namespace KestraneEmu
+
+using namespace KestraneEmu;
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+BOOL CloseHandle(HANDLE handle) {
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    if (State().handles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) return Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+HANDLE OpenProcess(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD processId) {
+    DWORD error = 0;
+    if (Detail::TakeFault("OpenProcess", &error)) {
+        lastError = error;
+        return nullptr;
+    }
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    const auto it = State().processes.find(processId);
+    if (it == State().processes.end()) {
+        // What NtOpenProcess's invalid client id becomes.
+        lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    return AddHandleLocked(HandleKind::Process, it->second);
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, HANDLE* token) {
+    DWORD error = 0;
+    if (Detail::TakeFault("OpenProcessToken", &error)) return Fail(error);
+    if (token == nullptr) return Fail(ERROR_NOACCESS);
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    const KernelObject* object = FindLocked(process, HandleKind::Process);
+    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    *token = AddHandleLocked(HandleKind::Token, object->userSid);
+    return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* info, DWORD length,
+                         DWORD* returnLength) {
+    DWORD error = 0;
+    if (Detail::TakeFault("GetTokenInformation", &error)) return Fail(error);
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    const KernelObject* object = FindLocked(token, HandleKind::Token);
+    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (infoClass != TokenUser) return Fail(ERROR_INVALID_PARAMETER);
+
+    const std::u16string& text = object->userSid;
+    const std::size_t sidBytes = sizeof(SidHeader) + (text.size() + 1) * sizeof(WCHAR);
+    const auto needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sidBytes);
+    if (returnLength != nullptr) *returnLength = needed;
+    if (length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (info == nullptr) return Fail(ERROR_NOACCESS);
+
+    auto* bytes = static_cast<unsigned char*>(info);
+    unsigned char* sid = bytes + sizeof(TOKEN_USER);
+    TOKEN_USER user{};
+    user.User.Sid = sid;
+    user.User.Attributes = 0;
+    std::memcpy(bytes, &user, sizeof user);
+    const SidHeader header{kSidMagic, static_cast<std::uint32_t>(text.size())};
+    std::memcpy(sid, &header, sizeof header);
+    std::memcpy(sid + sizeof header, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    return TRUE;
+}
+
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* stringSid) {
+    DWORD error = 0;
+    if (Detail::TakeFault("ConvertSidToStringSidW", &error)) return Fail(error);
+    if (stringSid == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    SidHeader header{};
+    if (sid != nullptr) std::memcpy(&header, sid, sizeof header);
+    if (sid == nullptr || header.magic != kSidMagic) return Fail(ERROR_INVALID_SID);
+    std::u16string text(header.units, u'\0');
+    std::memcpy(text.data(), static_cast<const unsigned char*>(sid) + sizeof header, header.units * sizeof(WCHAR));
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    WCHAR* copy = Detail::LocalAllocTextLocked(text);
+    if (copy == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    *stringSid = copy;
+    return TRUE;
+}
