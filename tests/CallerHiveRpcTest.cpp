@@ -163,4 +163,16 @@ TEST_F(CallerHiveRpc, PathCheckDuringTheCallLooksInTheCallersHive) {
     EXPECT_EQ(outside.status, Svc::RootKeyNotFound) << outside.text;
 }
 
+TEST_F(CallerHiveRpc, ACallNobodyServesIsReportedNotFatal) {
+    // The client stub raises the failure as an exception; the probe must catch it and
+    // say which status it carried, or later tests could not tell a refusal from a crash.
+    ProbeProcess probe({server_.Endpoint() + L"-nobody", L"user", std::to_wstring(KEY_READ)});
+    ASSERT_EQ(probe.StartError(), 0u);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(Finish(probe, &exitCode));
+    EXPECT_EQ(exitCode, 3u) << probe.Output();
+    EXPECT_EQ(probe.Field("rpc"), std::to_string(RPC_S_SERVER_UNAVAILABLE)) << probe.Output();
+    EXPECT_EQ(probe.Field("gotKey"), "(missing)") << probe.Output();
+}
+
 #endif  // _WIN32
