@@ -43,8 +43,11 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
         JsonDocument response;
         response.SetObject();
 
+        // The iterative parser accepts exactly the texts the recursive one does, but a
+        // request of deeply nested arrays cannot exhaust this thread's stack: a client
+        // must not be able to kill the host with one request.
         JsonStringStream stream(message);
-        request.ParseStream(stream);
+        request.ParseStream<rapidjson::kParseIterativeFlag>(stream);
         if (request.HasParseError()) {
             *outString = nullptr;
             return InvalidJson;

@@ -1,0 +1,52 @@
+// Requests are parsed iteratively so that nesting cannot exhaust the stack; that parser
+// must accept and refuse exactly the texts the default recursive parser does.
+#include "json/Json.h"
+#include "tests/TestSupport.h"
+
+using namespace KestraneTest;
+
+namespace {
+
+bool Accepts(const WString& text, bool iterative) {
+    Svc::JsonDocument doc;
+    Svc::JsonStringStream stream(text.c_str());
+    if (iterative)
+        doc.ParseStream<rapidjson::kParseIterativeFlag>(stream);
+    else
+        doc.ParseStream(stream);
+    return !doc.HasParseError();
+}
+
+}  // namespace
+
+TEST(ParserEquivalence, BothParsersGiveTheSameVerdict) {
+    const std::vector<std::string> texts = {
+        "{}", "[]", "0", "-0", "1e5", "\"x\"", "true", "null", "{\"a\":[1,{\"b\":null}]}", " { } ",
+        "{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}", "{\"a\":\"\\u0000\"}", "{\"a\":\"\\ud83d\\ude00\"}",
+        "", " ", "{", "}", "[", "]", "{\"a\"}", "{\"a\":}", "{\"a\":1,}", "[1,]", "[,1]", "{,}", "01", "1.",
+        ".5", "+1", "1e", "--1", "\"\\x\"", "\"abc", "{\"a\":1}}", "{} {}", "[1]x", "nul", "True", "{'a':1}",
+        "{\"a\":\"\\ud800\"}", "{\"a\":\"\\udc00\"}", "[1e400]", "[-1e400]", "\"\t\"", "{\"a\" 1}", "[[[]]]",
+        "[[[]]", "{\"a\":{\"b\":{\"c\":[]}}}", "\"\\u12\"", "[\"\\/\"]", "{\"\":0}", "NaN", "[Infinity]",
+    };
+    for (const std::string& text : texts) {
+        const WString wide = W(text);
+        EXPECT_EQ(Accepts(wide, true), Accepts(wide, false)) << text;
+    }
+    // A lone surrogate unit in the text itself, not as an escape.
+    const WString lone = {u'"', 0xD800, u'"'};
+    EXPECT_EQ(Accepts(lone, true), Accepts(lone, false));
+}
+
+TEST(ParserEquivalence, DeepNestingIsAnswerNotACrash) {
+    LoadedService service;
+    ASSERT_NE(service.get(), nullptr);
+    // A MiB of opening brackets: malformed, and far deeper than any stack.
+    const std::string open(1 << 20, '[');
+    const Reply unclosed = Execute(service.get(), 0, open);
+    EXPECT_EQ(unclosed.status, Svc::InvalidJson);
+    EXPECT_FALSE(unclosed.hasText);
+    // Well-formed and just as deep: it parses, and is no request object.
+    const Reply closed = Execute(service.get(), 4, std::string(100000, '[') + std::string(100000, ']'));
+    EXPECT_EQ(closed.status, Svc::InvalidKeyPath);
+    EXPECT_EQ(closed.text, "{}");
+}
