@@ -11,9 +11,9 @@ extern "C" {
 #endif
 
 // Runs call(context) and answers 0, or the code of the exception it raised (an RPC
-// status such as RPC_S_SERVER_UNAVAILABLE). Frames between this function and the
-// stub are unwound without running C++ destructors, so call should only forward to
-// the stub and keep its objects outside.
+// status such as RPC_S_SERVER_UNAVAILABLE). Whether g++ runs destructors in frames a
+// structured exception unwinds is not something to rely on, so call should only
+// forward to the stub and keep its objects outside.
 unsigned long KestraneRpcGuardedCall(void (*call)(void* context), void* context);
 
 #ifdef __cplusplus
