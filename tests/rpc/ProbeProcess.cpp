@@ -1,0 +1,132 @@
+#include "tests/rpc/ProbeProcess.h"
+
+#include <atomic>
+
+namespace KestraneTest {
+namespace {
+
+constexpr DWORD kTerminateWaitMs = 10000;
+
+std::wstring ProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return L"";
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring OutputFilePath() {
+    static std::atomic<unsigned> count{0};
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring base = length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : ProgramFolder();
+    return base + L"kestrane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(count++) +
+           L".txt";
+}
+
+}  // namespace
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+    // Backslashes are literal except before a quote, where each one must be doubled.
+    std::wstring quoted = L"\"";
+    for (std::size_t i = 0;; ++i) {
+        std::size_t backslashes = 0;
+        while (i < argument.size() && argument[i] == L'\\') {
+            ++backslashes;
+            ++i;
+        }
+        if (i == argument.size()) {
+            quoted.append(backslashes * 2, L'\\');
+            break;
+        }
+        if (argument[i] == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        quoted.push_back(argument[i]);
+    }
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments) : outputPath_(OutputFilePath()) {
+    const std::wstring program = ProgramFolder() + L"kestrane-rpc-probe.exe";
+    std::wstring commandLine = QuoteArgument(program);
+    for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    output_ = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (output_ == INVALID_HANDLE_VALUE) {
+        startError_ = GetLastError();
+        return;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output_;
+    startup.hStdError = output_;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
+        startError_ = GetLastError();
+        return;
+    }
+    *process_.Put() = started.hProcess;
+    *thread_.Put() = started.hThread;
+    pid_ = started.dwProcessId;
+}
+
+ProbeProcess::~ProbeProcess() {
+    if (process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.Get(), 99);
+        WaitForSingleObject(process_.Get(), kTerminateWaitMs);
+    }
+    if (output_ != INVALID_HANDLE_VALUE) CloseHandle(output_);
+    DeleteFileW(outputPath_.c_str());
+}
+
+bool ProbeProcess::Resume() { return thread_.IsValid() && ResumeThread(thread_.Get()) != static_cast<DWORD>(-1); }
+
+bool ProbeProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+    *exitCode = STILL_ACTIVE;
+    if (!process_.IsValid()) return false;
+    if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.Get(), 99);
+        WaitForSingleObject(process_.Get(), kTerminateWaitMs);
+        return false;
+    }
+    return GetExitCodeProcess(process_.Get(), exitCode) != 0;
+}
+
+std::string ProbeProcess::Output() const {
+    ScopedHandle file(CreateFileW(outputPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    if (!file.IsValid()) return text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+    return text;
+}
+
+std::string ProbeProcess::Field(const std::string& name) const {
+    const std::string text = "\n" + Output();
+    const std::string marker = "\n" + name + "=";
+    const std::size_t at = text.find(marker);
+    if (at == std::string::npos) return "(missing)";
+    const std::size_t begin = at + marker.size();
+    std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = text.size();
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace KestraneTest

@@ -1,0 +1,50 @@
+// The probe client as a child process of the test: started suspended (so the test can
+// look at it before it calls), its output kept in a file, and never outliving the test.
+#pragma once
+
+#include "access/ScopedHandles.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace KestraneTest {
+
+class ProbeProcess {
+public:
+    // kestrane-rpc-probe.exe from the folder of the running test program, with these
+    // arguments; it does not run until Resume.
+    explicit ProbeProcess(const std::vector<std::wstring>& arguments);
+    // A child still running is terminated, and waited for (bounded).
+    ~ProbeProcess();
+    ProbeProcess(const ProbeProcess&) = delete;
+    ProbeProcess& operator=(const ProbeProcess&) = delete;
+
+    // 0 once started, else the last error of the failing step.
+    DWORD StartError() const { return startError_; }
+    DWORD Pid() const { return pid_; }
+    bool Resume();
+    // False when it had not ended within timeoutMs; it is then terminated.
+    bool Wait(DWORD timeoutMs, DWORD* exitCode);
+
+    // Everything it wrote to standard output and standard error.
+    std::string Output() const;
+    // The value of its "name=value" line, or "(missing)".
+    std::string Field(const std::string& name) const;
+
+private:
+    using ScopedHandle = Qv::Corvane::Server::Services::Kestrane::ScopedHandle;
+
+    std::wstring outputPath_;
+    HANDLE output_ = INVALID_HANDLE_VALUE;  // closed before the file is deleted
+    ScopedHandle process_;
+    ScopedHandle thread_;
+    DWORD pid_ = 0;
+    DWORD startError_ = 0;
+};
+
+// The command-line form of one argument that the child's argv parsing gives back as is.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+}  // namespace KestraneTest
