@@ -15,6 +15,10 @@ constexpr std::size_t kMaxNameLength = 16383;
 
 // Expansion reads into a fixed buffer whatever the stored size: 260 bytes.
 constexpr DWORD kExpandBufferBytes = 260;
+// Wine's RegGetValueW expands into a buffer too small for the result by taking its
+// byte size for a character count, so it may write twice the size given. The read
+// gets that much room behind the buffer; the converters still see only the buffer.
+constexpr DWORD kExpandSlackFactor = 2;
 
 const WCHAR* const kSizeWarning = WIDE("%S.%S - %S size of collection $s cannot be 0");
 
@@ -47,9 +51,11 @@ bool KestraneService::GetRegKeyValue(JsonDocument* response, JsonValue* resultOb
         flags = RRF_RT_ANY;
         size = kExpandBufferBytes;
     }
-    std::vector<BYTE> data(size);
+    const bool expanding = (flags & RRF_NOEXPAND) == 0;
+    std::vector<BYTE> data(expanding ? std::size_t{size} * kExpandSlackFactor + sizeof(WCHAR) : size);
     DWORD read = size;
     const LSTATUS result = RegGetValueW(*key, nullptr, valueName, flags, nullptr, size ? data.data() : nullptr, &read);
+    data.resize(size);
     if (result != ERROR_SUCCESS) {
         WarnFailedCall(WIDE("RegGetValue"), result, clientId, kOperation);
         return false;
@@ -171,6 +177,12 @@ bool KestraneService::BinaryToJsonValue(JsonDocument* document, const std::vecto
         return false;
     }
     const DWORD bytes = static_cast<DWORD>(std::min<std::size_t>(size, value->size()));
+    if (bytes == 0) {
+        // The value shrank to nothing since it was sized. Wine's encoder also writes
+        // more than the length it reports for zero bytes, so it is never asked.
+        LogWarning(clientId, kOperation, kSizeWarning, "value");
+        return false;
+    }
     DWORD length = 0;
     if (!CryptBinaryToStringW(value->data(), bytes, CRYPT_STRING_BASE64, nullptr, &length)) {
         LogWarning(clientId, kOperation, WIDE("%S.%S - unable to 64 base encode binary"));

@@ -6,7 +6,24 @@
 #include "platform/Win32.h"
 
 #include <cstdlib>
+#include <exception>
 #include <new>
+
+// RapidJSON states its preconditions as assertions, which a release build drops and
+// a debug build turns into abort(). Text from a client reaches one of them: the escape
+// of a lone low surrogate ("\udc00") gets to the UTF-16 encoder. Here a failed
+// precondition throws instead, in every build, and the request is refused. This must
+// precede the first RapidJSON include in every file, so RapidJSON is only included
+// through this header.
+#ifndef RAPIDJSON_ASSERT
+namespace Qv::Corvane::Server::Services {
+struct JsonPreconditionFailed : std::exception {
+    const char* what() const noexcept override { return "JSON library precondition failed"; }
+};
+}  // namespace Qv::Corvane::Server::Services
+#define RAPIDJSON_ASSERT(condition) \
+    ((condition) ? static_cast<void>(0) : throw ::Qv::Corvane::Server::Services::JsonPreconditionFailed())
+#endif
 
 #include <rapidjson/document.h>
 #include <rapidjson/encodings.h>

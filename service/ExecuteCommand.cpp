@@ -47,8 +47,14 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
         // request of deeply nested arrays cannot exhaust this thread's stack: a client
         // must not be able to kill the host with one request.
         JsonStringStream stream(message);
-        request.ParseStream<rapidjson::kParseIterativeFlag>(stream);
-        if (request.HasParseError()) {
+        bool parsed = true;
+        try {
+            request.ParseStream<rapidjson::kParseIterativeFlag>(stream);
+            parsed = !request.HasParseError();
+        } catch (const JsonPreconditionFailed&) {
+            parsed = false;  // text the document cannot hold, such as an escaped lone low surrogate
+        }
+        if (!parsed) {
             *outString = nullptr;
             return InvalidJson;
         }

@@ -73,7 +73,11 @@ const Variant kVariants[] = {
                                                                            "\\" + kLeaf; }, Effect::Refused},
     {"KELVIN SIGN for K", [](const std::string& b) { return ReplaceAll(b, "HKEY", "H\xE2\x84\xAA" "EY") + "\\" + kLeaf; },
      Effect::Refused},
-    {"dotless i", [](const std::string& b) { return ReplaceAll(b, "I", "\xC4\xB1") + "\\" + kLeaf; }, Effect::Refused},
+    {"fullwidth last letter", [](const std::string& b) {
+         // ASCII letters only fold among themselves: U+FF41.. is not 'a'..
+         const char last = static_cast<char>(std::tolower(static_cast<unsigned char>(b.back())));
+         return b.substr(0, b.size() - 1) + "\xEF\xBD" + static_cast<char>(0x81 + (last - 'a')) + "\\" + kLeaf; },
+     Effect::Refused},
     {"non-BMP leaf", [](const std::string& b) { return b + "\\\xF0\x9F\x98\x80" + kLeaf; }, Effect::Keeps},
     {"lone surrogate leaf", [](const std::string& b) { return b + "\\\xED\xA0\x80" + kLeaf; }, Effect::Keeps},
     {"255-unit component", [](const std::string& b) { return b + "\\" + kLeaf + std::string(255 - kLeaf.size(), 'a'); },

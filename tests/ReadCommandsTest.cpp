@@ -51,7 +51,7 @@ TEST(ReadCommands, EveryTypeReadsInItsJsonForm) {
     // Windows reads every type under RRF_RT_ANY; Wine's RegGetValueW refuses the types
     // without a restriction flag of their own (REG_DWORD_BIG_ENDIAN, REG_LINK, ...)
     // with ERROR_UNSUPPORTED_TYPE, so there the read fails before any conversion.
-    EXPECT_EQ(ValueObject(service, key, "Big"), RunningUnderWine() ? "status " + std::to_string(Svc::GeneralFailure)
+    EXPECT_EQ(ValueObject(service, key, "Big"), WineBehaviour() ? "status " + std::to_string(Svc::GeneralFailure)
                                                                     : R"({"dataType":5,"valueData":256})");
     EXPECT_EQ(ValueObject(service, key, "Wide"), R"({"dataType":11,"valueData":-1})");
     EXPECT_EQ(ValueObject(service, key, "List"), R"({"dataType":7,"valueData":["a","","bc"]})");

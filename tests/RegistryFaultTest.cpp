@@ -28,7 +28,8 @@ protected:
     LoadedService service;
 };
 
-std::string KeyOnly(const std::string& path) { return "{\"keyPath\":" + Quote(path) + "}"; }
+// With every optional member given, so that each case logs only its own line.
+std::string KeyOnly(const std::string& path) { return "{\"keyPath\":" + Quote(path) + ",\"expandString\":false}"; }
 std::string Named(const std::string& path, const std::string& name) {
     return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":" + Quote(name) + "}";
 }

@@ -93,12 +93,12 @@ void LogCapture::Clear() {
     records_.clear();
 }
 
-bool RunningUnderWine() {
+bool WineBehaviour() {
 #ifdef _WIN32
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
-    return false;
+    return true;
 #endif
 }
 

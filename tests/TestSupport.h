@@ -74,9 +74,9 @@ struct Reply {
 Reply Execute(Svc::QVService* service, int32_t functionId, const std::string& requestUtf8,
               Svc::AccessPolicy* policy = nullptr, const std::string& clientId = "test-client");
 
-// True in the Windows build when the platform underneath is Wine, for the few places
-// where Wine's behaviour is known to differ from Windows'.
-bool RunningUnderWine();
+// True where the platform behaves as Wine does: under Wine, and natively, where the
+// emulation copies Wine. For the few places where Wine is known to differ from Windows.
+bool WineBehaviour();
 
 // An AccessPolicy with a fixed answer that counts how often it was asked.
 class FixedPolicy : public Svc::AccessPolicy {

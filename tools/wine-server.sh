@@ -9,16 +9,19 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Debian's wine64 package does not put wineserver on PATH.
+WINESERVER=/usr/lib/wine/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=wineserver
 case "${1:-}" in
   start)
     mkdir -p "$WINEPREFIX"
-    setsid wineserver -p </dev/null >/dev/null 2>&1
+    setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1
     setsid /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
     echo "wineserver running for $WINEPREFIX"
     ;;
   stop)
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
     echo "wineserver stopped for $WINEPREFIX"
     ;;
   *) echo "usage: wine-server.sh start|stop" >&2; exit 2 ;;
