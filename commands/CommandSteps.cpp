@@ -1,13 +1,15 @@
 #include "service/KestraneService.h"
 
 #include "access/KestraneServiceHelper.h"
+#include "access/OpenedKeyCheck.h"
 #include "access/ScopedKey.h"
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 
 bool KestraneService::IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, AccessPolicy* accessPolicy,
-                                const WCHAR* clientId, const char* operation) const {
-    if (accessPolicy != nullptr && accessPolicy->IsWhiteListExempt()) return true;
+                                const WCHAR* clientId, const char* operation, bool* exempt) const {
+    *exempt = accessPolicy != nullptr && accessPolicy->IsWhiteListExempt();
+    if (*exempt) return true;
     if (KestraneServiceWhiteList::IsKeyPathInWhiteList(mode, keyPath, clientId)) return true;
     // A refusal reads like a missing root on purpose: a client learns nothing about
     // which keys exist outside the lists.
@@ -17,8 +19,8 @@ bool KestraneService::IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, 
 
 ServiceStatus KestraneService::ResolveAllowed(WhiteListAccessMode mode, WCHAR* keyPath, WCHAR** subKey,
                                              REGSAM rootAccess, AccessPolicy* accessPolicy, const WCHAR* clientId,
-                                             const char* operation, ScopedRootKey& root) const {
-    if (!IsAllowed(mode, keyPath, accessPolicy, clientId, operation)) return NotWhiteListed;
+                                             const char* operation, ScopedRootKey& root, bool* exempt) const {
+    if (!IsAllowed(mode, keyPath, accessPolicy, clientId, operation, exempt)) return NotWhiteListed;
     root.Reset(KestraneServiceHelper::GetRootKey(keyPath, subKey, rootAccess, clientId));
     if (!root) {
         // By now the split has cut the path at its first separator: the warning shows the root name.
@@ -31,15 +33,29 @@ ServiceStatus KestraneService::ResolveAllowed(WhiteListAccessMode mode, WCHAR* k
 ServiceStatus KestraneService::OpenForReading(WCHAR* keyPath, AccessPolicy* accessPolicy, const WCHAR* clientId,
                                              const char* operation, ScopedRootKey& root, ScopedKey& key) const {
     WCHAR* subKey = nullptr;
-    const ServiceStatus resolved =
-        ResolveAllowed(WhiteListAccessMode::Read, keyPath, &subKey, KEY_READ, accessPolicy, clientId, operation, root);
+    bool exempt = false;
+    const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Read, keyPath, &subKey, KEY_READ,
+                                                  accessPolicy, clientId, operation, root, &exempt);
     if (resolved != Success) return resolved;
     const LSTATUS opened = OpenKey(root.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, key);
     if (opened != ERROR_SUCCESS) {
         WarnFailedCall(WIDE("RegOpenKeyEx"), opened, clientId, operation);
         return OpenKeyFailed;
     }
+    if (!IsWhereAllowed(WhiteListAccessMode::Read, exempt, key.Get(), root.Get(), clientId, operation)) {
+        key.Close();
+        return NotWhiteListed;
+    }
     return Success;
+}
+
+bool KestraneService::IsWhereAllowed(WhiteListAccessMode mode, bool exempt, HKEY key, HKEY root,
+                                     const WCHAR* clientId, const char* operation) const {
+    if (exempt) return true;
+    std::basic_string<WCHAR> realName;
+    if (IsOpenedKeyInWhiteList(mode, key, root, &realName, clientId)) return true;
+    LogWarning(clientId, operation, WIDE("%S.%S - key %s is outside the whitelist: refused"), realName.c_str());
+    return false;
 }
 
 void KestraneService::WarnNoRootKey(const WCHAR* keyPath, const WCHAR* clientId, const char* operation) const {

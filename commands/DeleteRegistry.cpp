@@ -17,9 +17,17 @@ ServiceStatus KestraneService::DeleteRegistryKey(JsonDocument* request, JsonDocu
     try {
         DeleteRegistryKeyJson record(request, clientId);
         WCHAR* subKey = nullptr;
+        bool exempt = false;
         const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey, KEY_READ,
-                                                      accessPolicy, clientId, kOperation, root);
+                                                      accessPolicy, clientId, kOperation, root, &exempt);
         if (resolved != Success) return resolved;
+        // The delete acts on whatever the path leads to: look where that is first.
+        {
+            ScopedKey target;
+            if (OpenKey(root.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, target) == ERROR_SUCCESS &&
+                !IsWhereAllowed(WhiteListAccessMode::Write, exempt, target.Get(), root.Get(), clientId, kOperation))
+                return NotWhiteListed;
+        }
         // Only a key without subkeys goes: the registry refuses the others, and
         // nothing here deletes a tree.
         if (RegDeleteKeyW(root.Get(), subKey) == ERROR_SUCCESS) {
@@ -52,14 +60,17 @@ ServiceStatus KestraneService::DeleteRegistryValue(JsonDocument* request, JsonDo
     try {
         DeleteRegistryValueJson record(request, clientId);
         WCHAR* subKey = nullptr;
+        bool exempt = false;
         const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey, KEY_READ,
-                                                      accessPolicy, clientId, kOperation, readRoot);
+                                                      accessPolicy, clientId, kOperation, readRoot, &exempt);
         if (resolved != Success) return resolved;
         const LSTATUS opened = OpenKey(readRoot.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, key);
         if (opened != ERROR_SUCCESS) {
             WarnFailedCall(WIDE("RegOpenKeyEx"), opened, clientId, kOperation);
             return OpenKeyFailed;
         }
+        if (!IsWhereAllowed(WhiteListAccessMode::Write, exempt, key.Get(), readRoot.Get(), clientId, kOperation))
+            return NotWhiteListed;
         DWORD type = 0;
         DWORD size = 0;
         const LSTATUS queried = RegQueryValueExW(key.Get(), record.regKeyValueName, nullptr, &type, nullptr, &size);

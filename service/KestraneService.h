@@ -67,12 +67,17 @@ public:
 
 private:
     // The steps the whitelist-gated commands share; each logs its own refusal.
+    // `exempt` tells whether the policy exempted the call, so later checks skip too.
     bool IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, AccessPolicy* accessPolicy,
-                   const WCHAR* clientId, const char* operation) const;
+                   const WCHAR* clientId, const char* operation, bool* exempt) const;
     // The whitelist, then the root: Success, or the refusal's status after its warning.
     ServiceStatus ResolveAllowed(WhiteListAccessMode mode, WCHAR* keyPath, WCHAR** subKey, REGSAM rootAccess,
                                  AccessPolicy* accessPolicy, const WCHAR* clientId, const char* operation,
-                                 ScopedRootKey& root) const;
+                                 ScopedRootKey& root, bool* exempt) const;
+    // After a listed path was opened or created: the key must really be where the list
+    // allows, not behind a link planted below a listed key. False after its warning.
+    bool IsWhereAllowed(WhiteListAccessMode mode, bool exempt, HKEY key, HKEY root, const WCHAR* clientId,
+                        const char* operation) const;
     // What every read command does first: the read whitelist, the root, the key opened for reading.
     ServiceStatus OpenForReading(WCHAR* keyPath, AccessPolicy* accessPolicy, const WCHAR* clientId,
                                  const char* operation, ScopedRootKey& root, ScopedKey& key) const;

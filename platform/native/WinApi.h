@@ -6,6 +6,7 @@
 #include "platform/native/WinTypes.h"
 
 #include <cstddef>
+#include <string>
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -68,3 +69,7 @@ void* PlatformMalloc(std::size_t size);
 // rpcrt4: the call being served on this thread
 #define RPC_QUERY_CLIENT_PID 0x10
 RPC_STATUS I_RpcBindingInqLocalClientPID(RPC_BINDING_HANDLE binding, ULONG* pid);
+
+// ntdll: the full name of the key a handle refers to (KeyNameInformation), such as
+// \REGISTRY\MACHINE\SOFTWARE\QV, in the emulation's spelling of each component.
+LSTATUS KestraneQueryKeyName(HKEY key, std::u16string* name);
