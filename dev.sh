@@ -50,11 +50,7 @@ run_tests() {
 
 demo() {
   build windows
-  export WINEPREFIX="$PWD/build/windows/wineprefix"
-  export KESTRANE_LOG="${KESTRANE_LOG:-off}"
-  tools/wine-server.sh start >/dev/null
-  trap 'tools/wine-server.sh stop >/dev/null' EXIT
-  (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-example-host.exe)
+  tools/demo.sh
 }
 
 cmd="${1:-}"

@@ -57,8 +57,9 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
-ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments) : outputPath_(OutputFilePath()) {
-    const std::wstring program = ProgramFolder() + L"kestrane-rpc-probe.exe";
+ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std::wstring& name)
+    : outputPath_(OutputFilePath()) {
+    const std::wstring program = ProgramFolder() + name;
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
 

@@ -15,7 +15,9 @@ class ProbeProcess {
 public:
     // kestrane-rpc-probe.exe from the folder of the running test program, with these
     // arguments; it does not run until Resume.
-    explicit ProbeProcess(const std::vector<std::wstring>& arguments);
+    // program names another executable of that folder.
+    explicit ProbeProcess(const std::vector<std::wstring>& arguments,
+                          const std::wstring& program = L"kestrane-rpc-probe.exe");
     // A child still running is terminated, and waited for (bounded).
     ~ProbeProcess();
     ProbeProcess(const ProbeProcess&) = delete;

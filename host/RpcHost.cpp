@@ -1,0 +1,167 @@
+#include "host/RpcHost.h"
+
+#include "KestraneHost.h"
+#include "host/HostLog.h"
+
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+
+namespace Svc = Qv::Corvane::Server::Services;
+
+namespace {
+
+// The server routines are plain functions the stub calls; they reach the host here.
+Svc::QVService* g_service = nullptr;
+Kestrane::Host::SessionTable* g_sessions = nullptr;
+bool g_allowStop = false;
+std::atomic<unsigned long> g_callsInFlight{0};
+HANDLE g_stopEvent = nullptr;
+
+// The module is asked with no one exempt from its whitelists: every client of this
+// host is equally untrusted.
+class NoExemption : public Svc::AccessPolicy {
+public:
+    bool IsWhiteListExempt() override { return false; }
+};
+
+class CallInFlight {
+public:
+    CallInFlight() { ++g_callsInFlight; }
+    ~CallInFlight() { --g_callsInFlight; }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+};
+
+wchar_t* StubCopy(const wchar_t* text) {
+    const std::size_t length = std::wcslen(text);
+    auto* copy = static_cast<wchar_t*>(MIDL_user_allocate((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) std::memcpy(copy, text, (length + 1) * sizeof(wchar_t));
+    return copy;
+}
+
+}  // namespace
+
+LONG OpenSession(handle_t, const wchar_t* clientId, KestraneSession* session) {
+    CallInFlight call;
+    *session = nullptr;
+    Kestrane::Host::Session* opened = g_sessions->Open(clientId);
+    if (opened == nullptr) {
+        Kestrane::Host::LogRejected(clientId, "OpenSession", L"the module made no client context");
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    *session = opened;
+    return 0;
+}
+
+LONG Execute(KestraneSession session, LONG functionId, const wchar_t* request, ULONG* status,
+             wchar_t** response) {
+    CallInFlight call;
+    *status = Svc::GeneralFailure;
+    *response = nullptr;
+    // The runtime runs no rundown while this call holds the handle, but a handle the
+    // host already released at shutdown must not be used.
+    if (!g_sessions->Contains(session)) {
+        Kestrane::Host::LogRejected(L"", "Execute", L"a request on a session that has ended");
+        return ERROR_INVALID_HANDLE;
+    }
+    const auto* opened = static_cast<Kestrane::Host::Session*>(session);
+    const std::size_t units = std::wcslen(request);
+    if (units * sizeof(wchar_t) > Kestrane::Host::kMaxRequestBytes) {
+        Kestrane::Host::LogRejected(opened->clientId.c_str(), "Execute", L"a request over the size limit");
+        return ERROR_MESSAGE_EXCEEDS_MAX_SIZE;
+    }
+    NoExemption policy;
+    WCHAR* out = nullptr;
+    *status = g_service->ExecuteCommand(opened->context, functionId, request, &out, nullptr, &policy);
+    if (out != nullptr) {
+        *response = StubCopy(out);
+        g_service->FreeOutString(out);
+        if (*response == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return 0;
+}
+
+LONG CloseSession(KestraneSession* session) {
+    CallInFlight call;
+    const bool closed = g_sessions->Close(*session);
+    *session = nullptr;
+    return closed ? 0 : ERROR_INVALID_HANDLE;
+}
+
+LONG HostStatus(handle_t, ULONG* liveSessions, ULONG* callsInFlight) {
+    *liveSessions = static_cast<ULONG>(g_sessions->Count());
+    *callsInFlight = g_callsInFlight.load();
+    return 0;
+}
+
+LONG StopHost(handle_t) {
+    if (!g_allowStop) {
+        Kestrane::Host::LogRejected(L"", "StopHost", L"stopping is not allowed for clients of this host");
+        return ERROR_ACCESS_DENIED;
+    }
+    Kestrane::Host::RpcHost::RequestStop();
+    return 0;
+}
+
+// The client is gone without closing its session.
+void __RPC_USER KestraneSession_rundown(KestraneSession session) {
+    if (g_sessions != nullptr && g_sessions->Close(session)) {
+        Kestrane::Host::LogInfo(L"KestraneHost: released the session of a client that went away");
+    }
+}
+
+namespace Kestrane::Host {
+
+RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions_(service) {
+    g_service = service;
+    g_sessions = &sessions_;
+    g_allowStop = options.allowStop;
+    g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // ncalrpc only: no other protocol sequence is registered, so the process has no
+    // transport a remote machine could reach.
+    auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
+    auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
+    status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, nullptr);
+    if (status_ != RPC_S_OK) return;
+    // The size bound lets the runtime refuse a huge message before it is unmarshalled
+    // where it honours it; Execute checks again for the runtimes that do not.
+    status_ = RpcServerRegisterIf2(KestraneHost_v1_0_s_ifspec, nullptr, nullptr, RPC_IF_ALLOW_LOCAL_ONLY,
+                                   kMaxConcurrentCalls, kMaxRequestBytes + 4096, nullptr);
+    if (status_ != RPC_S_OK) return;
+    registered_ = true;
+    status_ = RpcServerListen(1, kMaxConcurrentCalls, TRUE);
+    listening_ = status_ == RPC_S_OK;
+}
+
+RpcHost::~RpcHost() {
+    Stop();
+    g_sessions = nullptr;
+    g_service = nullptr;
+    if (g_stopEvent != nullptr) CloseHandle(g_stopEvent);
+    g_stopEvent = nullptr;
+}
+
+void RpcHost::WaitForStopRequest() {
+    if (g_stopEvent != nullptr) WaitForSingleObject(g_stopEvent, INFINITE);
+}
+
+void RpcHost::RequestStop() {
+    if (g_stopEvent != nullptr) SetEvent(g_stopEvent);
+}
+
+void RpcHost::Stop() {
+    if (listening_) {
+        RpcMgmtStopServerListening(nullptr);
+        RpcMgmtWaitServerListen();  // returns once the calls in flight have ended
+        listening_ = false;
+    }
+    if (registered_) {
+        RpcServerUnregisterIf(KestraneHost_v1_0_s_ifspec, nullptr, TRUE);
+        registered_ = false;
+    }
+    const std::size_t released = sessions_.ReleaseAll();
+    if (released != 0) LogInfo(L"KestraneHost: released the sessions still open at shutdown");
+}
+
+}  // namespace Kestrane::Host

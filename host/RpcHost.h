@@ -1,0 +1,46 @@
+// The host's RPC side: listens on one local ncalrpc endpoint and serves the
+// KestraneHost interface with the loaded service, until Stop.
+#pragma once
+
+#include "host/SessionTable.h"
+#include "service/QVService.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace Kestrane::Host {
+
+struct HostOptions {
+    std::wstring endpoint = L"kestrane";
+    bool allowStop = false;  // whether a client's StopHost is honoured
+};
+
+// Requests above this many bytes of UTF-16 text are refused before the module.
+constexpr size_t kMaxRequestBytes = 1u << 20;
+// Calls served at once; the rest wait in the RPC runtime.
+constexpr unsigned kMaxConcurrentCalls = 32;
+
+class RpcHost {
+public:
+    RpcHost(Qv::Corvane::Server::Services::QVService* service, const HostOptions& options);
+    ~RpcHost();
+    RpcHost(const RpcHost&) = delete;
+    RpcHost& operator=(const RpcHost&) = delete;
+
+    // 0 once listening, else the first failing RPC status.
+    RPC_STATUS Status() const { return status_; }
+    // Blocks until RequestStop (Ctrl-C, the service manager or a client's StopHost).
+    void WaitForStopRequest();
+    static void RequestStop();
+    // Stops listening, waits for the calls in flight, releases every session.
+    void Stop();
+
+private:
+    SessionTable sessions_;
+    RPC_STATUS status_ = RPC_S_OK;
+    bool registered_ = false;
+    bool listening_ = false;
+};
+
+}  // namespace Kestrane::Host

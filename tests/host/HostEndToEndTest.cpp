@@ -1,0 +1,210 @@
+// kestrane-host and kestrane-cli as separate processes, the way they are deployed:
+// every test talks to one host started for it on an endpoint of its own.
+#include "host/HostClient.h"
+#include "tests/rpc/ProbeProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Kestrane::Host::HostSession;
+using KestraneTest::ProbeProcess;
+
+constexpr DWORD kCliTimeoutMs = 60000;
+const std::wstring kKey = L"HKLM\\SOFTWARE\\QV\\HostEndToEnd";
+
+struct CliResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+
+class HostEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        endpoint_ = L"kestrane-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(GetTickCount64());
+        host_ = std::make_unique<ProbeProcess>(
+            std::vector<std::wstring>{L"run", L"--endpoint", endpoint_, L"--allow-stop"}, L"kestrane-host.exe");
+        ASSERT_EQ(host_->StartError(), 0u);
+        ASSERT_TRUE(host_->Resume());
+        // Listening is seen from outside: a session opens.
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            if (HostSession(endpoint_, L"probe").OpenError() == 0) return;
+            Sleep(50);
+        }
+        FAIL() << "kestrane-host never listened: " << host_->Output();
+    }
+
+    void TearDown() override {
+        if (!host_) return;
+        HostSession(endpoint_, L"stopper").StopHost();
+        DWORD code = 0;
+        EXPECT_TRUE(host_->Wait(kCliTimeoutMs, &code)) << "host did not stop";
+        EXPECT_EQ(code, 0u) << host_->Output();
+    }
+
+    std::unique_ptr<ProbeProcess> StartCli(std::vector<std::wstring> arguments) {
+        arguments.insert(arguments.begin(), {L"--endpoint", endpoint_});
+        auto cli = std::make_unique<ProbeProcess>(arguments, L"kestrane-cli.exe");
+        EXPECT_EQ(cli->StartError(), 0u);
+        EXPECT_TRUE(cli->Resume());
+        return cli;
+    }
+
+    CliResult Cli(std::vector<std::wstring> arguments) {
+        auto cli = StartCli(std::move(arguments));
+        CliResult result;
+        EXPECT_TRUE(cli->Wait(kCliTimeoutMs, &result.exitCode));
+        result.output = cli->Output();
+        return result;
+    }
+
+    unsigned long LiveSessions() {
+        HostSession session(endpoint_, L"counter");
+        unsigned long live = 0;
+        unsigned long calls = 0;
+        EXPECT_TRUE(session.HostStatus(&live, &calls));
+        return live - 1;  // not counting the one asking
+    }
+
+    std::wstring endpoint_;
+    std::unique_ptr<ProbeProcess> host_;
+};
+
+TEST_F(HostEndToEndTest, EveryCliCommandAnswersThroughTheHost) {
+    struct Step {
+        std::vector<std::wstring> arguments;
+        DWORD exitCode;
+        const char* expected;  // a piece of the output
+    };
+    const Step steps[] = {
+        {{L"add", kKey + L"\\Sub"}, 0, "Success (0x00000000)"},
+        {{L"set", kKey, L"S", L"REG_SZ", L"text"}, 0, "\"result\": true"},
+        {{L"set", kKey, L"E", L"REG_EXPAND_SZ", L"%SystemRoot%\\k"}, 0, "Success"},
+        {{L"set", kKey, L"B", L"REG_BINARY", L"S2VzdHJhbmU="}, 0, "Success"},
+        {{L"set", kKey, L"D", L"REG_DWORD", L"-7"}, 0, "Success"},
+        {{L"set", kKey, L"Q", L"REG_QWORD", L"0x100000000"}, 0, "Success"},
+        {{L"set", kKey, L"M", L"REG_MULTI_SZ", L"[\"x\",\"y\"]"}, 0, "Success"},
+        {{L"--json", L"query", kKey, L"D"}, 0, "{\"result\":{\"D\":{\"dataType\":4,\"valueData\":-7}}}"},
+        {{L"--json", L"query", kKey, L"Q"}, 0, "\"valueData\":4294967296"},
+        {{L"--json", L"query", kKey, L"B"}, 0, "\"valueData\":\"S2VzdHJhbmU="},
+        {{L"--json", L"query", kKey, L"E", L"--expand"}, 0, "C:\\\\windows\\\\k"},
+        {{L"--json", L"query", kKey}, 0, "\"M\":{\"dataType\":7,\"valueData\":[\"x\",\"y\"]}"},
+        {{L"--json", L"subkeys", kKey}, 0, "{\"result\":{\"Sub\":{}}}"},
+        {{L"exists", kKey + L"\\Sub"}, 0, "\"result\": true"},
+        {{L"delete", kKey, L"S"}, 0, "Success"},
+        {{L"--json", L"query", kKey, L"S"}, 1, ""},
+        {{L"delete", kKey + L"\\Sub"}, 0, "Success"},
+        {{L"delete", kKey}, 0, "Success"},
+        {{L"--json", L"exists", kKey}, 0, "{\"result\":false}"},
+        {{L"set", L"HKLM\\SOFTWARE\\Microsoft", L"x", L"REG_DWORD", L"1"}, 1, "NotWhiteListed (0x20000009)"},
+        {{L"call", L"7", L"{}"}, 1, "UnsupportedFunction (0x20000001)"},
+        {{L"call", L"0", L"{\"keyPath\": "}, 1, "InvalidJson (0x2000000B)"},
+        {{L"set", kKey, L"M", L"REG_MULTI_SZ", L"x"}, 2, "JSON array"},
+        {{L"frobnicate"}, 2, "unknown command"},
+        // HKEY_CURRENT_USER is the caller's own hive; the CLI runs as this test's user.
+        {{L"add", L"HKCU\\SOFTWARE\\QV\\HostEndToEnd"}, 0, "Success"},
+    };
+    for (const Step& step : steps) {
+        const CliResult result = Cli(step.arguments);
+        EXPECT_EQ(result.exitCode, step.exitCode) << result.output;
+        EXPECT_NE(result.output.find(step.expected), std::string::npos) << result.output;
+    }
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\QV\\HostEndToEnd", 0, KEY_READ, &key), ERROR_SUCCESS);
+    if (key != nullptr) RegCloseKey(key);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\QV\\HostEndToEnd");
+}
+
+TEST_F(HostEndToEndTest, ConnectionFailureTellsHowToStartTheHost) {
+    const CliResult result = Cli({L"--endpoint", L"kestrane-nobody-listens", L"exists", L"HKLM\\SOFTWARE"});
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_NE(result.output.find("Start it with: kestrane-host run"), std::string::npos) << result.output;
+}
+
+TEST_F(HostEndToEndTest, EightClientsInParallelGetTheSameAnswerEveryTime) {
+    ASSERT_EQ(Cli({L"add", kKey + L"\\Sub"}).exitCode, 0u);
+    ASSERT_EQ(Cli({L"set", kKey, L"V", L"REG_SZ", L"v"}).exitCode, 0u);
+    // The writer rewrites what is already there, so the readers' answers stay the same.
+    ASSERT_EQ(Cli({L"set", kKey, L"W", L"REG_DWORD", L"5"}).exitCode, 0u);
+    const std::vector<std::wstring> commands[] = {
+        {L"exists", kKey}, {L"query", kKey, L"V"}, {L"query", kKey}, {L"subkeys", kKey},
+        {L"add", kKey + L"\\Sub"}, {L"set", kKey, L"W", L"REG_DWORD", L"5"}, {L"exists", kKey + L"\\Sub"},
+        {L"query", kKey, L"V", L"--expand"}};
+    std::vector<std::unique_ptr<ProbeProcess>> clients;
+    for (const auto& command : commands) {
+        std::vector<std::wstring> arguments{L"--repeat", L"200", L"--client-id", L"parallel"};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        clients.push_back(StartCli(arguments));
+    }
+    for (auto& client : clients) {
+        DWORD code = 0;
+        EXPECT_TRUE(client->Wait(kCliTimeoutMs, &code));
+        EXPECT_EQ(code, 0u) << client->Output();
+        EXPECT_NE(client->Output().find("200 calls in"), std::string::npos) << client->Output();
+    }
+    EXPECT_EQ(Cli({L"delete", kKey + L"\\Sub"}).exitCode, 0u);
+    EXPECT_EQ(Cli({L"delete", kKey}).exitCode, 0u);
+}
+
+TEST_F(HostEndToEndTest, KilledClientsSessionIsReleased) {
+    {
+        auto client = StartCli({L"--repeat", L"1000000", L"exists", L"HKLM\\SOFTWARE\\QV"});
+        for (int attempt = 0; attempt < 200 && LiveSessions() == 0; ++attempt) Sleep(50);
+        ASSERT_EQ(LiveSessions(), 1u);
+    }  // terminated here, mid-session
+    unsigned long live = 1;
+    for (int attempt = 0; attempt < 400 && live != 0; ++attempt) {
+        Sleep(50);
+        live = LiveSessions();
+    }
+    EXPECT_EQ(live, 0u);
+}
+
+TEST_F(HostEndToEndTest, MalformedAndOversizedRequestsLeaveTheHostServing) {
+    HostSession session(endpoint_, L"hostile");
+    ASSERT_EQ(session.OpenError(), 0u);
+    const auto malformed = session.Execute(0, L"{\"keyPath\": ");
+    EXPECT_TRUE(malformed.Delivered());
+    EXPECT_EQ(malformed.status, 0x2000000Bu);
+    const std::wstring huge = L"{\"keyPath\":\"" + std::wstring(600000, L'a') + L"\"}";
+    const auto oversized = session.Execute(0, huge);
+    // A runtime that honours the interface's size bound refuses it itself (Wine 8 does not).
+    EXPECT_TRUE(oversized.rpcError != 0 || oversized.hostError == ERROR_MESSAGE_EXCEEDS_MAX_SIZE)
+        << oversized.rpcError << " " << oversized.hostError;
+    EXPECT_FALSE(oversized.hasResponse);
+    const auto after = session.Execute(0, L"{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}");
+    EXPECT_TRUE(after.Delivered());
+    EXPECT_EQ(after.status, 0u);
+    EXPECT_EQ(after.response, L"{\"result\":true}");
+}
+
+TEST_F(HostEndToEndTest, StopsCleanlyWithCallsInFlight) {
+    std::vector<std::unique_ptr<ProbeProcess>> clients;
+    for (int i = 0; i < 4; ++i) clients.push_back(StartCli({L"--repeat", L"1000000", L"query", L"HKLM\\SOFTWARE\\QV"}));
+    unsigned long live = 0;
+    for (int attempt = 0; attempt < 200 && live < 4; ++attempt) {
+        Sleep(50);
+        live = LiveSessions();
+    }
+    ASSERT_EQ(live, 4u);
+    EXPECT_EQ(HostSession(endpoint_, L"stopper").StopHost(), 0u);
+    DWORD code = 0;
+    EXPECT_TRUE(host_->Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(code, 0u) << host_->Output();
+    EXPECT_NE(host_->Output().find("kestrane-host: stopped"), std::string::npos) << host_->Output();
+    for (auto& client : clients) {
+        DWORD clientCode = 0;
+        EXPECT_TRUE(client->Wait(kCliTimeoutMs, &clientCode));
+        EXPECT_NE(clientCode, 0u);  // cut off: the host went away under it
+    }
+    host_.reset();
+}
+
+}  // namespace
