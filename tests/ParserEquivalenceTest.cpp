@@ -1,7 +1,12 @@
 // Requests are parsed iteratively so that nesting cannot exhaust the stack; that parser
 // must accept and refuse exactly the texts the default recursive parser does.
+#include "fuzz/FuzzInput.h"
 #include "json/Json.h"
 #include "tests/TestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace KestraneTest;
 
@@ -44,6 +49,36 @@ TEST(ParserEquivalence, BothParsersGiveTheSameVerdict) {
     // A lone surrogate unit in the text itself, not as an escape.
     const WString lone = {u'"', 0xD800, u'"'};
     EXPECT_EQ(Accepts(lone, true), Accepts(lone, false));
+}
+
+// Every request the fuzzer starts from, and whatever it has grown from them in this
+// checkout (build/fuzz/corpus, present after ./dev.sh fuzz), as the service decodes it.
+TEST(ParserEquivalence, TheFuzzCorpusGetsTheSameVerdict) {
+    namespace fs = std::filesystem;
+    const fs::path seeds = KESTRANE_FUZZ_SEEDS;
+    const fs::path grown = seeds.parent_path().parent_path().parent_path() / "build" / "fuzz" / "corpus" / "execute";
+    std::size_t seen = 0;
+    std::size_t accepted = 0;
+    for (const fs::path& folder : {seeds, grown}) {
+        std::error_code missing;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, missing)) {
+            std::ifstream file(entry.path(), std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            const KestraneFuzz::Request request =
+                KestraneFuzz::DecodeRequest(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            // The service sees the text up to its first NUL.
+            const WString text(request.text.c_str());
+            const bool iterative = Accepts(text, true);
+            EXPECT_EQ(iterative, Accepts(text, false)) << entry.path().string();
+            ++seen;
+            accepted += iterative;
+        }
+        if (folder == seeds) {
+            ASSERT_GE(seen, 30u) << "the seeds are missing from " << seeds.string();
+        }
+    }
+    // The seeds are mostly valid requests; a decoding slip would refuse them all.
+    EXPECT_GE(accepted, 25u);
 }
 
 TEST(ParserEquivalence, DeepNestingIsAnswerNotACrash) {
