@@ -23,7 +23,7 @@ std::string Quoted(const std::string& text) {
 }
 
 std::string NumberedName(char prefix, std::size_t i) {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "%c%05zu", prefix, i);
     return name;
 }
