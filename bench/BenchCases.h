@@ -34,7 +34,7 @@ std::vector<Case> MakeCases(std::size_t largest);
 bool CreateKeys(std::size_t largest);
 void DeleteKeys();
 
-// One module call on a fresh client context; false when the status was not Success.
+// One module call (on one client context for the whole run); false when the status was not Success.
 bool RunModule(Svc::QVService* service, const Case& c);
 
 // HKEY_USERS\<SID of process pid>, the caller's hive as the module finds it.
