@@ -114,7 +114,7 @@ private:
 
 long RepsFor(const Case& c, long reps) {
     // The listing cases cost about one round trip per entry: fewer rounds keep the run short.
-    const long scaled = c.count > 1 ? reps / static_cast<long>(c.count / 2) : reps;
+    const long scaled = c.count > 10 ? reps / static_cast<long>(c.count / 10) : reps;
     return std::max(scaled, std::min(reps, 5L));
 }
 
