@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|demo
+# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|demo|bench
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine64-tools rapidjson-dev googletest cmake ninja-build
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
 
 missing_packages() {
   local p
@@ -95,6 +95,39 @@ demo() {
   tools/demo.sh
 }
 
+# Measures the module against the raw registry sequence of each command and writes
+# BENCHMARKS.md: under Wine (the product), natively with Google Benchmark, instruction
+# counts under callgrind and the wineserver requests of one call of each command.
+bench() {
+  local out="$PWD/build/bench-results"
+  local reps="${KESTRANE_BENCH_REPS:-1000}"
+  build windows
+  echo "== build native-bench (optimised, no sanitizers)"
+  configure native-bench
+  cmake --build --preset native-bench --target kestrane_bench kestrane-bench-calls
+  rm -rf "$out" && mkdir -p "$out"
+  export WINEPREFIX="$PWD/build/windows/wineprefix"
+  export KESTRANE_LOG=off
+  echo "== bench under Wine ($reps rounds)"
+  tools/wine-server.sh start >/dev/null
+  (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-bench.exe --reps "$reps") | tee "$out/wine.tsv"
+  tools/wine-server.sh stop >/dev/null
+  echo "== wineserver requests per call (WINEDEBUG=+server on a fresh wineserver)"
+  (cd build/windows/bin && WINEDEBUG=+server ../../../tools/wine-run.sh kestrane-bench.exe --trace --largest 100 \
+     >/dev/null 2>"$out/server-trace.log")
+  /usr/lib/wine/wineserver -w
+  echo "== bench natively (Google Benchmark, random interleaving)"
+  build/native-bench/bin/kestrane_bench --benchmark_enable_random_interleaving=true \
+    --benchmark_repetitions=10 --benchmark_min_time=0.05 --benchmark_report_aggregates_only=true \
+    --benchmark_out="$out/native.json" --benchmark_out_format=json
+  echo "== heap allocations and instructions per call (callgrind)"
+  build/native-bench/bin/kestrane-bench-calls 1000 >"$out/allocations.tsv"
+  valgrind --tool=callgrind --compress-strings=no --compress-pos=no --callgrind-out-file="$out/callgrind.out" \
+    build/native-bench/bin/kestrane-bench-calls 100 >/dev/null 2>"$out/callgrind.log"
+  python3 bench/report.py write BENCHMARKS.md "$out"
+  echo "== wrote BENCHMARKS.md"
+}
+
 cmd="${1:-}"
 shift || true
 case "$cmd" in
@@ -104,5 +137,6 @@ case "$cmd" in
   fuzz) setup; fuzz "$@" ;;
   soak) setup; soak ;;
   demo) setup; demo ;;
-  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz]|test|fuzz [seconds]|soak|demo" >&2; exit 2 ;;
+  bench) setup; bench ;;
+  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz|native-bench]|test|fuzz [seconds]|soak|demo|bench" >&2; exit 2 ;;
 esac

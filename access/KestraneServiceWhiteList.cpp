@@ -4,48 +4,76 @@
 #include "logging/Logging.h"
 #include "service/TypeName.h"
 
-#include <cwctype>
+#include <cstring>
+
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 namespace {
 
 using WideText = std::basic_string<WCHAR>;
 
-// One unit through the C runtime's towlower. The module never sets a locale, so this
-// is the "C" locale's fold, which msvcrt (Wine's as well) and glibc both restrict to
-// 'A'..'Z': a unit such as KELVIN SIGN or a dotted capital I never stands in for an
-// ASCII letter of an entry, just as the registry, which does not fold them to ASCII
-// either, would open a different key for it.
-wint_t Fold(WCHAR unit) { return std::towlower(static_cast<wint_t>(static_cast<uint16_t>(unit))); }
+// Case folding is the "C" locale's towlower, which msvcrt (Wine's as well) and glibc
+// both restrict to 'A'..'Z', done inline: a unit such as KELVIN SIGN or a dotted
+// capital I never stands in for an ASCII letter of an entry, just as the registry,
+// which does not fold them to ASCII either, would open a different key for it. Doing
+// it here also keeps a locale some host sets from changing what the lists admit.
+inline WCHAR Fold(WCHAR unit) { return unit >= u'A' && unit <= u'Z' ? static_cast<WCHAR>(unit + 0x20) : unit; }
 
-// A "." or ".." component anywhere makes the path malformed, and so does an empty
-// path. Only the backslash separates components: nothing else is a separator to the
-// registry either.
-bool IsWellFormed(const WideText& path) {
-    if (path.empty()) return false;
+// The path ends at its first NUL, so a shorter path stops the loop by mismatching.
+bool StartsWithFolded(const WCHAR* path, const WideText& entry) {
+    for (const WCHAR unit : entry)
+        if (Fold(*path++) != Fold(unit)) return false;
+    return true;
+}
+
+WideText FoldedText(const WideText& text) {
+    WideText folded(text);
+    for (WCHAR& unit : folded) unit = Fold(unit);
+    return folded;
+}
+
+std::vector<WideText> FoldedList(const std::vector<WideText>& list) {
+    std::vector<WideText> folded;
+    folded.reserve(list.size());
+    for (const WideText& entry : list) folded.push_back(FoldedText(entry));
+    return folded;
+}
+
+// Folds the path's first kFoldedUnits units into `folded` and answers how many there
+// were, or kMalformed. A "." or ".." component anywhere makes the path malformed, and
+// so does an empty path. Only the backslash separates components: nothing else is a
+// separator to the registry either. One pass, because every request takes it.
+constexpr std::size_t kMalformed = static_cast<std::size_t>(-1);
+
+template <std::size_t Capacity>
+std::size_t FoldAndCheck(const WCHAR* path, WCHAR (&folded)[Capacity]) {
+    if (*path == 0) return kMalformed;
     std::size_t dots = 0;       // full stops in the current component so far
     bool onlyDots = true;       // the current component holds nothing else
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        const WCHAR unit = i < path.size() ? path[i] : WCHAR{'\\'};
-        if (unit == WCHAR{'\\'}) {
-            if (onlyDots && (dots == 1 || dots == 2)) return false;
-            dots = 0;
-            onlyDots = true;
+    std::size_t i = 0;
+    for (;; ++i) {
+        const WCHAR unit = path[i];
+        if (unit > WCHAR{'.'} && unit != WCHAR{'\\'}) {
+            onlyDots = false;  // the usual unit, tested first
         } else if (unit == WCHAR{'.'}) {
             ++dots;
+        } else if (unit == 0 || unit == WCHAR{'\\'}) {
+            if (onlyDots && (dots == 1 || dots == 2)) return kMalformed;
+            if (unit == 0) break;
+            dots = 0;
+            onlyDots = true;
         } else {
             onlyDots = false;
         }
+        if (i < Capacity) folded[i] = Fold(unit);
     }
-    return true;
+    return i < Capacity ? i : Capacity;
 }
 
-bool StartsWithFolded(const WideText& path, const WideText& entry) {
-    if (entry.size() > path.size()) return false;
-    for (std::size_t i = 0; i < entry.size(); ++i)
-        if (Fold(path[i]) != Fold(entry[i])) return false;
-    return true;
-}
+// Most entries share a long first part ("HKEY_LOCAL_MACHINE\\SOFTWARE\\"), so a
+// path is folded once into this many units and each entry, folded once per process,
+// is compared with memcmp. Longer entries (none today) take the unit-by-unit way.
+constexpr std::size_t kFoldedUnits = 256;
 
 }  // namespace
 
@@ -113,21 +141,30 @@ bool KestraneServiceWhiteList::IsKeyPathInWhiteList(WhiteListAccessMode mode, co
                                                     const WCHAR* clientId) {
     if (UtilHelper::NullChecker({{keyPath, "keyPath"}}, clientId)) return false;
 
-    // The check works on its own copy: the caller's text is split in place later.
-    // The copy ends at the first NUL, as every registry call made with the same text
-    // will, so the path checked is the path opened (an embedded "\u0000" from the
-    // request hides what follows it from both).
-    const WideText path(keyPath);
-    if (!IsWellFormed(path)) {
+    // The check reads the text up to its first NUL, as every registry call made with
+    // the same text will, so the path checked is the path opened (an embedded "\u0000"
+    // from the request hides what follows it from both). It only reads: the caller
+    // splits the text in place after the check.
+    const WCHAR* path = keyPath;
+    WCHAR folded[kFoldedUnits];
+    const std::size_t length = FoldAndCheck(path, folded);
+    if (length == kMalformed) {
         Logging::LogManager::GetLogger()->LogWarning(
             Logging::LoggingData{WIDE("%S.%S - unable to check key path %s bad format"), clientId, 0},
             TypeName<KestraneServiceWhiteList>(), "IsKeyPathInWhiteList", keyPath);
         return false;
     }
 
-    const auto& list = mode == WhiteListAccessMode::Write ? writeWhiteList : readWhiteList;
-    for (const WideText& entry : list)
-        if (StartsWithFolded(path, entry)) return true;
+    static const std::vector<WideText> foldedRead = FoldedList(readWhiteList);
+    static const std::vector<WideText> foldedWrite = FoldedList(writeWhiteList);
+    const auto& list = mode == WhiteListAccessMode::Write ? foldedWrite : foldedRead;
+    for (const WideText& entry : list) {
+        if (entry.size() > kFoldedUnits) {
+            if (StartsWithFolded(path, entry)) return true;
+        } else if (entry.size() <= length && std::memcmp(folded, entry.data(), entry.size() * sizeof(WCHAR)) == 0) {
+            return true;
+        }
+    }
     return false;
 }
 

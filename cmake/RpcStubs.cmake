@@ -1,6 +1,6 @@
 # RPC interfaces for the Windows build.
 #
-#   kestrane_rpc_stubs(<name> <idl-file>)
+#   kestrane_rpc_stubs(<name> <idl-file> [SERVER_PREFIX <p>])
 #
 # runs widl on the IDL and gives two targets to link:
 #   <name>_client  the client stub: the calls, as functions taking the binding handle
@@ -9,6 +9,8 @@
 # Both put the generated "<name>.h" on the include path, bring rpcrt4, a default
 # MIDL_user_allocate/MIDL_user_free pair (a program may define its own), and
 # "rpc/RpcGuard.h" for calling stubs from C++ without dying on RPC exceptions.
+# SERVER_PREFIX names the server routines <p><routine>, so that one program can hold
+# both stubs of an interface (the client stub already owns the plain names).
 #
 # The generated stubs guard their calls with __try/__except (RpcTryExcept), which mingw
 # g++ does not support, so their C is compiled by clang for the same mingw target with
@@ -65,6 +67,11 @@ if(NOT TARGET kestrane_rpc_support)
 endif()
 
 function(kestrane_rpc_stubs name idl)
+  cmake_parse_arguments(PARSE_ARGV 2 stub "" "SERVER_PREFIX" "")
+  set(prefix_args)
+  if(stub_SERVER_PREFIX)
+    set(prefix_args --prefix-server=${stub_SERVER_PREFIX})
+  endif()
   get_filename_component(idl ${idl} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(idl_dir ${idl} DIRECTORY)
   set(out ${CMAKE_BINARY_DIR}/rpc-stubs/${name})
@@ -75,7 +82,7 @@ function(kestrane_rpc_stubs name idl)
 
   add_custom_command(
     OUTPUT ${header} ${client_c} ${server_c}
-    COMMAND ${KESTRANE_WIDL} --win64 -I${idl_dir} -h -H ${header} -c -C ${client_c} -s -S ${server_c} ${idl}
+    COMMAND ${KESTRANE_WIDL} --win64 ${prefix_args} -I${idl_dir} -h -H ${header} -c -C ${client_c} -s -S ${server_c} ${idl}
     DEPENDS ${idl}
     COMMENT "Generating RPC stubs for ${name}"
     VERBATIM)

@@ -5,6 +5,8 @@
 #include "json/RequestRecords.h"
 #include "json/UtilHelper.h"
 
+#include <memory>
+
 namespace Qv::Corvane::Server::Services::Kestrane {
 namespace {
 
@@ -36,17 +38,19 @@ ServiceStatus KestraneService::EnumerateRegSubKeys(JsonDocument* response, Regis
     if (UtilHelper::NullChecker({{response, "response"}, {key, "key"}, {info, "info"}}, clientId))
         return GeneralFailure;
     JsonValue resultObj(rapidjson::kObjectType);
-    std::vector<WCHAR> name(kNameBufferUnits);
+    // Each call writes a terminated name, so the buffer needs no zeroing first: 32 KiB
+    // of it would cost more than the rest of a small listing.
+    const std::unique_ptr<WCHAR[]> name(new WCHAR[kNameBufferUnits]);
     for (int32_t index = 0; index < static_cast<int32_t>(info->subKeyCount); ++index) {
         DWORD nameLength = kNameBufferUnits;
         FILETIME lastWrite;  // received, not reported
-        const LSTATUS result = RegEnumKeyExW(*key, static_cast<DWORD>(index), name.data(), &nameLength, nullptr,
+        const LSTATUS result = RegEnumKeyExW(*key, static_cast<DWORD>(index), name.get(), &nameLength, nullptr,
                                              nullptr, nullptr, &lastWrite);
         if (result != ERROR_SUCCESS) {
             WarnFailedCall(WIDE("RegEnumKeyEx"), result, clientId, "EnumerateRegSubKeys");
             continue;
         }
-        GetRegKeyName(response, &resultObj, name.data(), clientId);
+        GetRegKeyName(response, &resultObj, name.get(), clientId);
     }
     AddResult(response, resultObj);
     return Success;

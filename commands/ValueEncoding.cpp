@@ -133,9 +133,12 @@ bool KestraneService::StringToJsonValue(JsonDocument* document, const std::vecto
     // The string ends at the first NUL, or with the data when it stored none.
     std::size_t length = 0;
     while (length < units && UnitAt(*value, length) != 0) ++length;
-    std::basic_string<WCHAR> text(length, WCHAR{});
-    std::memcpy(&text[0], value->data(), length * sizeof(WCHAR));
-    jsonStringObject->SetString(text.data(), static_cast<rapidjson::SizeType>(length), document->GetAllocator());
+    // Copied straight from the bytes into the document's pool, where SetString would
+    // have copied it anyway; the bytes are not WCHARs to read through a WCHAR pointer.
+    auto* text = static_cast<WCHAR*>(document->GetAllocator().Malloc((length + 1) * sizeof(WCHAR)));
+    std::memcpy(text, value->data(), length * sizeof(WCHAR));
+    text[length] = 0;
+    jsonStringObject->SetString(rapidjson::StringRef(text, static_cast<rapidjson::SizeType>(length)));
     return true;
 }
 

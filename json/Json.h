@@ -55,10 +55,15 @@ public:
 
 using JsonEncoding = rapidjson::UTF16<WCHAR>;
 using JsonAllocator = rapidjson::MemoryPoolAllocator<ThrowingCrtAllocator>;
-using JsonDocument = rapidjson::GenericDocument<JsonEncoding, JsonAllocator, ThrowingCrtAllocator>;
+// The parse stacks come from the document's pool as well, so a call that gives its
+// documents one arena parses without touching the heap.
+using JsonDocument = rapidjson::GenericDocument<JsonEncoding, JsonAllocator, JsonAllocator>;
 using JsonValue = rapidjson::GenericValue<JsonEncoding, JsonAllocator>;
 using JsonStringBuffer = rapidjson::GenericStringBuffer<JsonEncoding, ThrowingCrtAllocator>;
 using JsonWriter = rapidjson::Writer<JsonStringBuffer, JsonEncoding, JsonEncoding, ThrowingCrtAllocator>;
 using JsonStringStream = rapidjson::GenericStringStream<JsonEncoding>;
+// Serialisation into a pool: the response text and the writer's nesting stack.
+using JsonPoolStringBuffer = rapidjson::GenericStringBuffer<JsonEncoding, JsonAllocator>;
+using JsonPoolWriter = rapidjson::Writer<JsonPoolStringBuffer, JsonEncoding, JsonEncoding, JsonAllocator>;
 
 }  // namespace Qv::Corvane::Server::Services

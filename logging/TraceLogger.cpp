@@ -35,6 +35,11 @@ SinkSlot& Sink() {
     static SinkSlot slot;
     return slot;
 }
+// Read without the lock by the check below; the slot itself is read under it.
+std::atomic<bool>& SinkSet() {
+    static std::atomic<bool> set{false};
+    return set;
+}
 
 void AppendUtf8(std::string& out, const WideString& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -161,10 +166,24 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message) {
         std::fflush(out);
     }
 #ifdef _WIN32
-    OutputDebugStringA(line.c_str());
+    // Without a debugger the line would go only to a DBWIN monitor, and asking for one
+    // costs a kernel call per line (a wineserver round trip under Wine) on every request
+    // that logs; the log file is the record.
+    if (IsDebuggerPresent()) OutputDebugStringA(line.c_str());
 #endif
     const SinkSlot slot = Sink();
     if (slot.sink) slot.sink(slot.context, LogRecord{level, client, message.c_str()});
+}
+
+// True when a line would reach anyone: the file or standard error, the sink, or an
+// attached debugger. Otherwise formatting it is work for nothing.
+bool AnyoneListening() {
+    if (Destination() != nullptr || SinkSet().load(std::memory_order_acquire)) return true;
+#ifdef _WIN32
+    return IsDebuggerPresent() != FALSE;
+#else
+    return false;
+#endif
 }
 
 }  // namespace
@@ -174,6 +193,7 @@ LoggingData CreateLoggingData(const WCHAR* format, const WCHAR* clientId) {
 }
 
 void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* args, std::size_t count) {
+    if (!AnyoneListening()) return;
     try {
         WideString message(FormatLogMessage(data.format, args, count, nullptr, 0), 0);
         FormatLogMessage(data.format, args, count, message.data(), message.size() + 1);
@@ -184,6 +204,7 @@ void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* a
 }
 
 void TraceLogger::LogInfo(const WCHAR* text) {
+    if (!AnyoneListening()) return;
     try {
         Emit(LogLevel::Info, nullptr, text ? WideString(text) : WideString());
     } catch (...) {
@@ -191,6 +212,7 @@ void TraceLogger::LogInfo(const WCHAR* text) {
 }
 
 void TraceLogger::LogError(const WCHAR* text) {
+    if (!AnyoneListening()) return;
     try {
         Emit(LogLevel::Error, nullptr, text ? WideString(text) : WideString());
     } catch (...) {
@@ -205,6 +227,7 @@ TraceLogger* LogManager::GetLogger() {
 void SetLogSink(LogSink sink, void* context) {
     std::lock_guard<std::mutex> guard(OutputLock());
     Sink() = SinkSlot{sink, context};
+    SinkSet().store(sink != nullptr, std::memory_order_release);
 }
 
 }  // namespace Qv::Corvane::Logging

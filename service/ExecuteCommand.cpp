@@ -4,10 +4,22 @@
 #include "json/UtilHelper.h"
 #include "service/ClientContext.h"
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
 
 namespace Qv::Corvane::Server::Services::Kestrane {
+namespace {
+
+// A call's JSON (both documents, the parse stacks, the serialised response) lives in
+// one pool that starts in this many bytes on the calling thread's stack and goes on
+// in heap chunks only for larger requests and responses.
+constexpr std::size_t kCallArenaBytes = 8 * 1024;
+// Where each parse stack starts, and the heap chunks after the arena (RapidJSON's own defaults).
+constexpr std::size_t kParseStackBytes = 1024;
+constexpr std::size_t kPoolChunkBytes = 64 * 1024;
+
+}  // namespace
 
 ServiceStatus KestraneService::Dispatch(int32_t functionId, JsonDocument* request, JsonDocument* response,
                                         const WCHAR* clientId, AccessPolicy* accessPolicy) {
@@ -39,8 +51,11 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
     // Nothing but the integer statuses of the request records may be thrown below, and
     // those never leave a handler; anything else (out of memory) must not reach the host.
     try {
-        JsonDocument request;
-        JsonDocument response;
+        alignas(std::max_align_t) unsigned char arena[kCallArenaBytes];
+        ThrowingCrtAllocator heap;
+        JsonAllocator pool(arena, sizeof arena, kPoolChunkBytes, &heap);
+        JsonDocument request(&pool, kParseStackBytes, &pool);
+        JsonDocument response(&pool, kParseStackBytes, &pool);
         response.SetObject();
 
         // The iterative parser accepts exactly the texts the recursive one does, but a
@@ -61,8 +76,8 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
 
         const ServiceStatus status = Dispatch(functionId, &request, &response, clientId, accessPolicy);
 
-        JsonStringBuffer buffer;
-        JsonWriter writer(buffer);
+        JsonPoolStringBuffer buffer(&pool);
+        JsonPoolWriter writer(buffer, &pool);
         response.Accept(writer);
         // A response is copied in full whatever its length: a cut would hand the host
         // text that is not JSON.
