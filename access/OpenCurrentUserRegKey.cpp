@@ -22,6 +22,53 @@ void Warn(const WCHAR* clientId, const WCHAR* step, long number) {
     Report(Logging::LogLevel::Warning, clientId, step, number);
 }
 
+// A token's user, in a block of its own; null (with the failure logged) when unreadable.
+ScopedMalloc ReadTokenUser(HANDLE token, const WCHAR* clientId) {
+    // The sizing call is meant to fail: with no buffer, the one good answer is
+    // "insufficient buffer" and the size the user needs.
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        Warn(clientId, WIDE("GetTokenInformation"), GetLastError());
+        return ScopedMalloc(nullptr);
+    }
+    ScopedMalloc user(PlatformMalloc(size));
+    if (user.Get() == nullptr) {
+        Report(Logging::LogLevel::Error, clientId, WIDE("malloc falied"), GetLastError());
+        return user;
+    }
+    if (!GetTokenInformation(token, TokenUser, user.Get(), size, &size)) {
+        Warn(clientId, WIDE("GetTokenInformation"), GetLastError());
+        return ScopedMalloc(nullptr);
+    }
+    return user;
+}
+
+PSID UserSid(const ScopedMalloc& tokenUser) { return static_cast<TOKEN_USER*>(tokenUser.Get())->User.Sid; }
+
+// A process id names whichever process holds it now: had the client exited and its id
+// passed to a process of another user, the id alone would open that user's hive. The
+// identity the RPC runtime holds for the client's connection must name the same user.
+bool IsCallerTheProcessUser(PSID processUser, const WCHAR* clientId) {
+    const ScopedImpersonation impersonation;
+    if (impersonation.Status() != RPC_S_OK) {
+        Warn(clientId, WIDE("RpcImpersonateClient"), impersonation.Status());
+        return false;
+    }
+    ScopedHandle token;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put())) {
+        Warn(clientId, WIDE("OpenThreadToken"), GetLastError());
+        return false;
+    }
+    const ScopedMalloc caller = ReadTokenUser(token.Get(), clientId);
+    if (caller.Get() == nullptr) return false;
+    if (!EqualSid(processUser, UserSid(caller))) {
+        Warn(clientId, WIDE("CallerIdentity"), ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 HKEY KestraneServiceHelper::OpenCurrentUserRegKey(REGSAM access, const WCHAR* clientId) {
@@ -45,26 +92,12 @@ HKEY KestraneServiceHelper::OpenCurrentUserRegKey(REGSAM access, const WCHAR* cl
         return nullptr;
     }
 
-    // The sizing call is meant to fail: with no buffer, the one good answer is
-    // "insufficient buffer" and the size the user needs.
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        Warn(clientId, WIDE("GetTokenInformation"), GetLastError());
-        return nullptr;
-    }
-    const ScopedMalloc user(PlatformMalloc(size));
-    if (user.Get() == nullptr) {
-        Report(Logging::LogLevel::Error, clientId, WIDE("malloc falied"), GetLastError());
-        return nullptr;
-    }
-    if (!GetTokenInformation(token.Get(), TokenUser, user.Get(), size, &size)) {
-        Warn(clientId, WIDE("GetTokenInformation"), GetLastError());
-        return nullptr;
-    }
+    const ScopedMalloc user = ReadTokenUser(token.Get(), clientId);
+    if (user.Get() == nullptr) return nullptr;
+    if (!IsCallerTheProcessUser(UserSid(user), clientId)) return nullptr;
 
     ScopedLocalText sid;
-    if (!ConvertSidToStringSidW(static_cast<TOKEN_USER*>(user.Get())->User.Sid, sid.Put())) {
+    if (!ConvertSidToStringSidW(UserSid(user), sid.Put())) {
         Warn(clientId, WIDE("ConvertSidToStringSid"), GetLastError());
         return nullptr;
     }

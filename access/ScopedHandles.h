@@ -1,5 +1,6 @@
 // Owners for what the caller-hive lookup acquires: kernel handles, the SID text the
-// system allocates, and the malloc'd token buffer. Each is released on every way out.
+// system allocates, the malloc'd token buffer and the client's
+// impersonation. Each is released on every way out.
 #pragma once
 
 #include "platform/Win32.h"
@@ -47,6 +48,7 @@ class ScopedMalloc {
 public:
     explicit ScopedMalloc(void* block) : block_(block) {}
     ~ScopedMalloc() { std::free(block_); }
+    ScopedMalloc(ScopedMalloc&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
     ScopedMalloc(const ScopedMalloc&) = delete;
     ScopedMalloc& operator=(const ScopedMalloc&) = delete;
 
@@ -54,6 +56,24 @@ public:
 
 private:
     void* block_;
+};
+
+// The served call's client, impersonated by this thread for as long as the owner lives.
+// Should the revert fail, the thread keeps the client's rights, never more than the
+// host's own, and the RPC runtime reverts when the call ends.
+class ScopedImpersonation {
+public:
+    ScopedImpersonation() : status_(RpcImpersonateClient(nullptr)) {}
+    ~ScopedImpersonation() {
+        if (status_ == RPC_S_OK) RpcRevertToSelf();
+    }
+    ScopedImpersonation(const ScopedImpersonation&) = delete;
+    ScopedImpersonation& operator=(const ScopedImpersonation&) = delete;
+
+    RPC_STATUS Status() const { return status_; }
+
+private:
+    RPC_STATUS status_;
 };
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -104,7 +104,7 @@ void RawReadCurrentUser(const Case& c) {
     ULONG value = 0;
     if (I_RpcBindingInqLocalClientPID(nullptr, &value) != 0) return;
     pid = value;
-    const HKEY hive = OpenHiveOfProcess(pid, KEY_READ);
+    const HKEY hive = OpenHiveOfProcess(pid, KEY_READ, true);
     if (hive == nullptr) return;
     ReadOneValue(hive, c);
     RegCloseKey(hive);
@@ -220,7 +220,26 @@ bool RunModule(Svc::QVService* service, const Case& c) {
     return status == Svc::Success;
 }
 
-HKEY OpenHiveOfProcess(DWORD pid, REGSAM access) {
+// The user the served call's client impersonates as is the process's user.
+bool IsCallerTheUser(PSID processUser) {
+    if (RpcImpersonateClient(nullptr) != RPC_S_OK) return false;
+    bool same = false;
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        if (void* user = std::malloc(size)) {
+            same = GetTokenInformation(token, TokenUser, user, size, &size) &&
+                   EqualSid(processUser, static_cast<TOKEN_USER*>(user)->User.Sid);
+            std::free(user);
+        }
+        CloseHandle(token);
+    }
+    RpcRevertToSelf();
+    return same;
+}
+
+HKEY OpenHiveOfProcess(DWORD pid, REGSAM access, bool checkCaller) {
     HKEY hive = nullptr;
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
     if (process == nullptr) return nullptr;
@@ -231,6 +250,7 @@ HKEY OpenHiveOfProcess(DWORD pid, REGSAM access) {
         if (void* user = std::malloc(size)) {
             WCHAR* sid = nullptr;
             if (GetTokenInformation(token, TokenUser, user, size, &size) &&
+                (!checkCaller || IsCallerTheUser(static_cast<TOKEN_USER*>(user)->User.Sid)) &&
                 ConvertSidToStringSidW(static_cast<TOKEN_USER*>(user)->User.Sid, &sid)) {
                 if (RegOpenKeyExW(HKEY_USERS, sid, 0, access, &hive) != ERROR_SUCCESS) hive = nullptr;
                 LocalFree(sid);

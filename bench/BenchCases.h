@@ -37,7 +37,8 @@ void DeleteKeys();
 // One module call (on one client context for the whole run); false when the status was not Success.
 bool RunModule(Svc::QVService* service, const Case& c);
 
-// HKEY_USERS\<SID of process pid>, the caller's hive as the module finds it.
-HKEY OpenHiveOfProcess(DWORD pid, REGSAM access);
+// HKEY_USERS\<SID of process pid>, the caller's hive as the module finds it; with
+// checkCaller, only when the served call's client is that process's user.
+HKEY OpenHiveOfProcess(DWORD pid, REGSAM access, bool checkCaller = false);
 
 }  // namespace KestraneBench

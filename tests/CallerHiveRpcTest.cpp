@@ -117,6 +117,10 @@ TEST_F(CallerHiveRpc, OpensTheHiveOfTheProcessThatMadeTheCall) {
     EXPECT_EQ(probe.Field("clientPid"), std::to_string(probe.Pid())) << output;
     EXPECT_EQ(probe.Field("pid"), std::to_string(probe.Pid())) << output;
     EXPECT_NE(probe.Pid(), GetCurrentProcessId());
+
+    // The module impersonated the client to compare users; the rest of the call, and
+    // whatever the host serves on this thread next, runs as the host again.
+    EXPECT_EQ(probe.Field("threadTokenError"), std::to_string(ERROR_NO_TOKEN)) << output;
 }
 
 TEST_F(CallerHiveRpc, OutsideACallThereIsNoCallerToAskFor) {

@@ -39,6 +39,7 @@ protected:
         EXPECT_EQ(KestraneEmu::OpenKeyCount(), 0u);
         EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u);
         EXPECT_EQ(KestraneEmu::LocalAllocCount(), 0u);
+        EXPECT_FALSE(KestraneEmu::IsImpersonating());
     }
 };
 
@@ -74,6 +75,8 @@ TEST_F(CallerHive, EachFailingStepLogsItsLabelAndReleasesWhatItHeld) {
         {"OpenProcessToken", 5, LogLevel::Warning, kLine + "OpenProcessToken with result 5"},
         {"GetTokenInformation", 6, LogLevel::Warning, kLine + "GetTokenInformation with result 6"},
         {"malloc", 8, LogLevel::Error, kLine + "malloc falied with result 8"},
+        {"RpcImpersonateClient", 1746, LogLevel::Warning, kLine + "RpcImpersonateClient with result 1746"},
+        {"OpenThreadToken", 1008, LogLevel::Warning, kLine + "OpenThreadToken with result 1008"},
         {"ConvertSidToStringSidW", 1337, LogLevel::Warning, kLine + "ConvertSidToStringSid with result 1337"},
         {"RegOpenKeyExW", 5, LogLevel::Warning, kLine + "RegOpenKey with result 5"},
     };
@@ -88,22 +91,59 @@ TEST_F(CallerHive, EachFailingStepLogsItsLabelAndReleasesWhatItHeld) {
         EXPECT_EQ(log[0].clientId, "client-7");
         EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u) << row.function;
         EXPECT_EQ(KestraneEmu::LocalAllocCount(), 0u) << row.function;
+        EXPECT_FALSE(KestraneEmu::IsImpersonating()) << row.function;
         KestraneEmu::ClearFaults();
     }
-    // The filling call is the second one: it fails after the buffer exists.
-    LogCapture capture;
-    KestraneEmu::FailCall("GetTokenInformation", 2, 1300);
-    EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr);
-    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{kLine + "GetTokenInformation with result 1300"}));
+    // The process token's filling call is the second one and fails after its buffer
+    // exists; the client's token is read by the third and fourth, while impersonating.
+    struct Later {
+        const char* function;
+        int nth;
+        LogLevel level;
+        std::string message;
+    };
+    const Later later[] = {
+        {"GetTokenInformation", 2, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"GetTokenInformation", 3, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"GetTokenInformation", 4, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"malloc", 2, LogLevel::Error, kLine + "malloc falied with result 1300"},
+    };
+    for (const Later& row : later) {
+        LogCapture capture;
+        KestraneEmu::FailCall(row.function, row.nth, 1300);
+        EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr) << row.nth;
+        const std::vector<CapturedLog> log = capture.Records();
+        ASSERT_EQ(log.size(), 1u) << row.function << " " << row.nth;
+        EXPECT_EQ(log[0].message, row.message) << row.nth;
+        EXPECT_EQ(log[0].level, row.level) << row.nth;
+        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u) << row.function << " " << row.nth;
+        EXPECT_FALSE(KestraneEmu::IsImpersonating()) << row.function << " " << row.nth;
+        KestraneEmu::ClearFaults();
+    }
 }
 
-TEST_F(CallerHive, AGoneClientOrAnUnloadedHiveGivesNoRoot) {
+TEST_F(CallerHive, AGoneClientAReusedProcessIdOrAnUnloadedHiveGivesNoRoot) {
     LogCapture capture;
     KestraneEmu::RemoveProcess(kClientPid);
     EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr);
-    KestraneEmu::AddProcess(kClientPid, u"S-1-5-21-9-9-9-1002");  // no hive under HKEY_USERS
+
+    // The client is gone and its id now names another user's process, whose hive is
+    // loaded: the id alone would open it, the client's own identity does not match.
+    const std::u16string other = u"S-1-5-21-9-9-9-1002";
+    KestraneEmu::AddProcess(kClientPid, other);
+    HKEY otherHive = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_USERS, other.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &otherHive,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(otherHive);
+    EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr);
+
+    // A call of that other user's process itself, whose hive is not loaded (any more).
+    ASSERT_EQ(RegDeleteKeyW(HKEY_USERS, other.c_str()), ERROR_SUCCESS);
+    KestraneEmu::SetRpcClientPid(kClientPid);
     EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr);
     EXPECT_EQ(capture.Messages(), (std::vector<std::string>{kLine + "OpenProcess with result 0",
+                                                            kLine + "CallerIdentity with result 5",
                                                             kLine + "RegOpenKey with result 2"}));
 }
 

@@ -25,6 +25,10 @@ void ClearFaultsLocked();
 
 // The SID text of the user the current process runs as (its HKEY_CURRENT_USER).
 std::u16string CurrentUserSidLocked();
+// The user of process `pid`, empty when there is no such process.
+std::u16string ProcessUserSidLocked(DWORD pid);
+// The user this thread impersonates, empty when it impersonates nobody.
+std::u16string ImpersonatedUserSid();
 void ResetProcessesLocked();
 
 // A LocalAlloc'd copy of a text, counted until LocalFree.

@@ -28,8 +28,14 @@ void AddProcess(DWORD pid, const std::u16string& userSid);
 void RemoveProcess(DWORD pid);
 
 // The RPC call being served on this thread: the client's pid, or 0 for none
-// (then the caller lookup fails with RPC_S_NO_CALL_ACTIVE). Thread-local.
+// (then the caller lookup fails with RPC_S_NO_CALL_ACTIVE). Thread-local. The call's
+// client is the user that process runs as now: RpcImpersonateClient takes that user
+// even after AddProcess gives the pid to another, as a connection keeps its client's
+// token when the client's process id passes to a new process.
 void SetRpcClientPid(DWORD pid);
+
+// True while this thread impersonates its RPC client.
+bool IsImpersonating();
 
 // Fault injection: the `nth` next call (1 = the very next) of `function` fails with
 // `error` (for calls that return BOOL, they return FALSE and set the last error).
@@ -38,7 +44,8 @@ void SetRpcClientPid(DWORD pid);
 // "RegQueryInfoKeyW", "RegEnumValueW", "RegEnumKeyExW", "RegGetValueW",
 // "RegQueryValueExW", "RegCreateKeyExW", "RegSetValueExW", "RegDeleteKeyW",
 // "RegDeleteKeyValueW", "CryptBinaryToStringW", "CryptStringToBinaryW",
-// "I_RpcBindingInqLocalClientPID", and "malloc" (PlatformMalloc).
+// "I_RpcBindingInqLocalClientPID", "RpcImpersonateClient", "OpenThreadToken", and
+// "malloc" (PlatformMalloc).
 void FailCall(const char* function, int nth, DWORD error);
 void ClearFaults();
 

@@ -59,6 +59,20 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// The text a SID block carries; false when the block is no SID.
+bool SidText(PSID sid, std::u16string* text) {
+    SidHeader header{};
+    if (sid == nullptr) return false;
+    std::memcpy(&header, sid, sizeof header);
+    if (header.magic != kSidMagic) return false;
+    text->assign(header.units, u'\0');
+    std::memcpy(text->data(), static_cast<const unsigned char*>(sid) + sizeof header, header.units * sizeof(WCHAR));
+    return true;
+}
+
+// GetCurrentThread's pseudo handle, as on Windows.
+const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2));
+
 }  // namespace
 
 void AddProcess(DWORD pid, const std::u16string& userSid) {
@@ -83,6 +97,11 @@ std::u16string CurrentUserSidLocked() {
     return it == State().processes.end() ? std::u16string(kDefaultUserSid) : it->second;
 }
 
+std::u16string ProcessUserSidLocked(DWORD pid) {
+    const auto it = State().processes.find(pid);
+    return it == State().processes.end() ? std::u16string() : it->second;
+}
+
 void ResetProcessesLocked() {
     State().processes.clear();
     State().processes[GetCurrentProcessId()] = kDefaultUserSid;
@@ -98,6 +117,8 @@ DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+HANDLE GetCurrentThread() { return kCurrentThread; }
 
 BOOL CloseHandle(HANDLE handle) {
     const std::lock_guard<std::mutex> lock(Detail::StateMutex());
@@ -129,6 +150,18 @@ BOOL OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, HANDLE* token) {
     const KernelObject* object = FindLocked(process, HandleKind::Process);
     if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
     *token = AddHandleLocked(HandleKind::Token, object->userSid);
+    return TRUE;
+}
+
+BOOL OpenThreadToken(HANDLE thread, DWORD /*desiredAccess*/, BOOL /*openAsSelf*/, HANDLE* token) {
+    DWORD error = 0;
+    if (Detail::TakeFault("OpenThreadToken", &error)) return Fail(error);
+    if (token == nullptr) return Fail(ERROR_NOACCESS);
+    if (thread != kCurrentThread) return Fail(ERROR_INVALID_HANDLE);
+    const std::u16string user = Detail::ImpersonatedUserSid();
+    if (user.empty()) return Fail(ERROR_NO_TOKEN);
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    *token = AddHandleLocked(HandleKind::Token, user);
     return TRUE;
 }
 
@@ -164,14 +197,20 @@ BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* stringSid) {
     DWORD error = 0;
     if (Detail::TakeFault("ConvertSidToStringSidW", &error)) return Fail(error);
     if (stringSid == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    SidHeader header{};
-    if (sid != nullptr) std::memcpy(&header, sid, sizeof header);
-    if (sid == nullptr || header.magic != kSidMagic) return Fail(ERROR_INVALID_SID);
-    std::u16string text(header.units, u'\0');
-    std::memcpy(text.data(), static_cast<const unsigned char*>(sid) + sizeof header, header.units * sizeof(WCHAR));
+    std::u16string text;
+    if (!SidText(sid, &text)) return Fail(ERROR_INVALID_SID);
     const std::lock_guard<std::mutex> lock(Detail::StateMutex());
     WCHAR* copy = Detail::LocalAllocTextLocked(text);
     if (copy == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     *stringSid = copy;
     return TRUE;
+}
+
+BOOL EqualSid(PSID first, PSID second) {
+    std::u16string one;
+    std::u16string other;
+    if (!SidText(first, &one) || !SidText(second, &other)) return Fail(ERROR_INVALID_SID);
+    // A SID's text is canonical, so equal SIDs spell it alike.
+    lastError = ERROR_SUCCESS;
+    return one == other ? TRUE : FALSE;
 }

@@ -33,11 +33,14 @@ void SetLastError(DWORD error);
 BOOL CloseHandle(HANDLE handle);
 HLOCAL LocalFree(HLOCAL memory);
 DWORD GetCurrentProcessId();
+HANDLE GetCurrentThread();
 HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token);
+BOOL OpenThreadToken(HANDLE thread, DWORD desiredAccess, BOOL openAsSelf, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* info, DWORD length,
                          DWORD* returnLength);
 BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* stringSid);
+BOOL EqualSid(PSID first, PSID second);
 
 // advapi32: registry
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
@@ -69,6 +72,8 @@ void* PlatformMalloc(std::size_t size);
 // rpcrt4: the call being served on this thread
 #define RPC_QUERY_CLIENT_PID 0x10
 RPC_STATUS I_RpcBindingInqLocalClientPID(RPC_BINDING_HANDLE binding, ULONG* pid);
+RPC_STATUS RpcImpersonateClient(RPC_BINDING_HANDLE binding);
+RPC_STATUS RpcRevertToSelf();
 
 // ntdll: the full name of the key a handle refers to (KeyNameInformation), such as
 // \REGISTRY\MACHINE\SOFTWARE\QV, in the emulation's spelling of each component.

@@ -94,15 +94,18 @@ int ProbeUser(handle_t binding, unsigned long access) {
     long gotKey = 0;
     unsigned long inquiry = 0;
     unsigned long clientPid = 0;
+    unsigned long threadTokenError = 0;
     StubText keyName;
-    const unsigned long exception = KestraneRpcGuarded(
-        [&] { result = ProbeCurrentUser(binding, access, &gotKey, keyName.Put(), &inquiry, &clientPid); });
+    const unsigned long exception = KestraneRpcGuarded([&] {
+        result = ProbeCurrentUser(binding, access, &gotKey, keyName.Put(), &inquiry, &clientPid, &threadTokenError);
+    });
     const int outcome = CallOutcome(exception, result);
     if (outcome != kGood) return outcome;
     Print("gotKey", static_cast<unsigned long>(gotKey));
     Print("key", Utf8(keyName.Get()));
     Print("inquiry", inquiry);
     Print("clientPid", clientPid);
+    Print("threadTokenError", threadTokenError);
     return gotKey ? kGood : kRefused;
 }
 

@@ -56,7 +56,7 @@ DWORD WINAPI WaitForListenEnd(void*) { return RpcMgmtWaitServerListen(); }
 }  // namespace
 
 LONG ProbeCurrentUser(handle_t, ULONG access, LONG* gotKey, wchar_t** keyName, ULONG* inquiryStatus,
-                      ULONG* clientPid) {
+                      ULONG* clientPid, ULONG* threadTokenError) {
     const HKEY key = KestraneServiceHelper::OpenCurrentUserRegKey(access, kClientId);
     *gotKey = key != nullptr ? 1 : 0;
     *keyName = key != nullptr ? KeyName(key) : nullptr;
@@ -64,6 +64,13 @@ LONG ProbeCurrentUser(handle_t, ULONG access, LONG* gotKey, wchar_t** keyName, U
     DWORD pid = 0;
     *inquiryStatus = static_cast<ULONG>(Svc::Kestrane::InquireCallerProcessId(&pid));
     *clientPid = pid;
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        CloseHandle(token);
+        *threadTokenError = 0;
+    } else {
+        *threadTokenError = GetLastError();
+    }
     return 0;
 }
 
