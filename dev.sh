@@ -111,6 +111,9 @@ bench() {
   echo "== bench under Wine ($reps rounds)"
   tools/wine-server.sh start >/dev/null
   (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-bench.exe --reps "$reps") | tee "$out/wine.tsv"
+  echo "== host end to end under Wine (1 and 8 clients)"
+  (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-host-bench.exe --reps "$((reps * 2))") |
+    tee "$out/host.tsv"
   tools/wine-server.sh stop >/dev/null
   echo "== wineserver requests per call (WINEDEBUG=+server on a fresh wineserver)"
   (cd build/windows/bin && WINEDEBUG=+server ../../../tools/wine-run.sh kestrane-bench.exe --trace --largest 100 \

@@ -16,22 +16,27 @@ constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
 }  // namespace
 
 LSTATUS QueryKeyName(HKEY key, std::basic_string<WCHAR>* name) {
-    // KEY_NAME_INFORMATION: a byte length, then the name's units.
-    std::vector<BYTE> buffer(512);
+    // KEY_NAME_INFORMATION: a byte length, then the name's units. Names of listed keys
+    // fit the stack buffer; a longer one is asked again with the size it needs.
+    alignas(ULONG) BYTE stack[512];
+    std::vector<BYTE> heap;
+    BYTE* buffer = stack;
+    ULONG size = sizeof stack;
     for (;;) {
         ULONG needed = 0;
-        const NTSTATUS status =
-            NtQueryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if ((status == kBufferTooSmall || status == kBufferOverflow) && needed > buffer.size()) {
-            buffer.resize(needed);
+        const NTSTATUS status = NtQueryKey(key, kKeyNameInformation, buffer, size, &needed);
+        if ((status == kBufferTooSmall || status == kBufferOverflow) && needed > size) {
+            heap.resize(needed);
+            buffer = heap.data();
+            size = needed;
             continue;
         }
         if (status < 0) return ERROR_INVALID_HANDLE;
         ULONG bytes = 0;
-        std::memcpy(&bytes, buffer.data(), sizeof bytes);
-        if (bytes > buffer.size() - sizeof bytes) return ERROR_INVALID_DATA;
+        std::memcpy(&bytes, buffer, sizeof bytes);
+        if (bytes > size - sizeof bytes) return ERROR_INVALID_DATA;
         name->assign(bytes / sizeof(WCHAR), L'\0');
-        std::memcpy(&(*name)[0], buffer.data() + sizeof bytes, name->size() * sizeof(WCHAR));
+        std::memcpy(&(*name)[0], buffer + sizeof bytes, name->size() * sizeof(WCHAR));
         return ERROR_SUCCESS;
     }
 }

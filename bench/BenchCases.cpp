@@ -1,5 +1,10 @@
 #include "bench/BenchCases.h"
 
+#ifdef _WIN32
+extern "C" NTSYSAPI LONG NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
+                                          ULONG* resultLength);
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,29 +35,29 @@ std::string NumberedName(char prefix, std::size_t i) {
 
 // The raw sequences follow the command's own steps call for call.
 
+// The link check's registry call: the opened key's own name.
+void QueryName(HKEY key) {
+#ifdef _WIN32
+    alignas(ULONG) BYTE buffer[512];
+    ULONG needed = 0;
+    NtQueryKey(key, 3 /* KeyNameInformation */, buffer, sizeof buffer, &needed);
+#else
+    std::u16string name;
+    KestraneQueryKeyName(key, &name);
+#endif
+}
+
 void RawCheck(const Case& c) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.subKey.c_str(), 0, kRead, &key) == ERROR_SUCCESS) RegCloseKey(key);
 }
 
-void ReadOneValue(HKEY root, const Case& c) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, c.subKey.c_str(), 0, kRead, &key) != ERROR_SUCCESS) return;
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, c.valueName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        BYTE data[512];
-        DWORD read = size <= sizeof data ? size : sizeof data;
-        RegGetValueW(key, nullptr, c.valueName.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &read);
-    }
-    RegCloseKey(key);
-}
-
-void RawReadValue(const Case& c) { ReadOneValue(HKEY_LOCAL_MACHINE, c); }
+void RawReadValue(const Case& c) { ReadOneValue(HKEY_LOCAL_MACHINE, c.subKey, c.valueName, true); }
 
 void RawReadValues(const Case& c) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.subKey.c_str(), 0, kRead, &key) != ERROR_SUCCESS) return;
+    QueryName(key);
     DWORD values = 0, maxName = 0, maxData = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &maxName, &maxData,
                          nullptr, nullptr) == ERROR_SUCCESS) {
@@ -78,6 +83,7 @@ void RawWriteValue(const Case& c) {
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, &disposition) != ERROR_SUCCESS)
         return;
+    QueryName(key);
     static const WCHAR text[] = WIDE("short text");
     RegSetValueExW(key, c.valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
     RegCloseKey(key);
@@ -86,6 +92,7 @@ void RawWriteValue(const Case& c) {
 void RawReadSubKeys(const Case& c) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.subKey.c_str(), 0, kRead, &key) != ERROR_SUCCESS) return;
+    QueryName(key);
     DWORD subKeys = 0, maxSubKey = 0, values = 0, maxName = 0, maxData = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName, &maxData,
                          nullptr, nullptr) == ERROR_SUCCESS) {
@@ -106,8 +113,36 @@ void RawReadCurrentUser(const Case& c) {
     pid = value;
     const HKEY hive = OpenHiveOfProcess(pid, KEY_READ, true);
     if (hive == nullptr) return;
-    ReadOneValue(hive, c);
+    ReadOneValue(hive, c.subKey, c.valueName, true);
     RegCloseKey(hive);
+}
+
+std::string Request(const std::string& root, const std::string& sub, const char* extra) {
+    return "{\"keyPath\":" + Quoted(root + "\\" + sub) + extra + "}";
+}
+
+Case Make(const std::string& name, int32_t id, const std::string& sub, const char* extra, void (*raw)(const Case&),
+          std::size_t count = 0, bool currentUser = false) {
+    const std::string root = currentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    return Case{name, id, Wide(Request(root, sub, extra)), currentUser, count, raw, Wide(sub), Wide("Text")};
+}
+
+}  // namespace
+
+void ReadOneValue(HKEY root, const WText& subKey, const WText& valueName, bool checkName) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey.c_str(), 0, kRead, &key) != ERROR_SUCCESS) return;
+    if (checkName) QueryName(key);
+    // Below the caller's hive the check also needs the hive's own name.
+    if (checkName && root != HKEY_LOCAL_MACHINE) QueryName(root);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        BYTE data[512];
+        DWORD read = size <= sizeof data ? size : sizeof data;
+        RegGetValueW(key, nullptr, valueName.c_str(), RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &read);
+    }
+    RegCloseKey(key);
 }
 
 LSTATUS CreateWithValues(HKEY root, const WText& path, std::size_t values, std::size_t subKeys) {
@@ -148,18 +183,6 @@ void DeleteTree(HKEY root, const WText& path) {
     for (const WText& child : children) DeleteTree(root, path + WIDE("\\") + child);
     RegDeleteKeyW(root, path.c_str());
 }
-
-std::string Request(const std::string& root, const std::string& sub, const char* extra) {
-    return "{\"keyPath\":" + Quoted(root + "\\" + sub) + extra + "}";
-}
-
-Case Make(const std::string& name, int32_t id, const std::string& sub, const char* extra, void (*raw)(const Case&),
-          std::size_t count = 0, bool currentUser = false) {
-    const std::string root = currentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
-    return Case{name, id, Wide(Request(root, sub, extra)), currentUser, count, raw, Wide(sub), Wide("Text")};
-}
-
-}  // namespace
 
 std::vector<Case> MakeCases(std::size_t largest) {
     const std::string base = kBase;
@@ -220,6 +243,8 @@ bool RunModule(Svc::QVService* service, const Case& c) {
     return status == Svc::Success;
 }
 
+namespace {
+
 // The user the served call's client impersonates as is the process's user.
 bool IsCallerTheUser(PSID processUser) {
     if (RpcImpersonateClient(nullptr) != RPC_S_OK) return false;
@@ -238,6 +263,8 @@ bool IsCallerTheUser(PSID processUser) {
     RpcRevertToSelf();
     return same;
 }
+
+}  // namespace
 
 HKEY OpenHiveOfProcess(DWORD pid, REGSAM access, bool checkCaller) {
     HKEY hive = nullptr;

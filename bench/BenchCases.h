@@ -37,6 +37,14 @@ void DeleteKeys();
 // One module call (on one client context for the whole run); false when the status was not Success.
 bool RunModule(Svc::QVService* service, const Case& c);
 
+// The raw sequence of an id 4 read: open, (the name check,) size the value, read it, close.
+void ReadOneValue(HKEY root, const WText& subKey, const WText& valueName, bool checkName);
+
+// Creates the key at path with `values` short REG_SZ values (none: one named "Text")
+// and `subKeys` empty subkeys.
+LSTATUS CreateWithValues(HKEY root, const WText& path, std::size_t values, std::size_t subKeys);
+void DeleteTree(HKEY root, const WText& path);
+
 // HKEY_USERS\<SID of process pid>, the caller's hive as the module finds it; with
 // checkCaller, only when the served call's client is that process's user.
 HKEY OpenHiveOfProcess(DWORD pid, REGSAM access, bool checkCaller = false);

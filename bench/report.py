@@ -227,6 +227,23 @@ def profile(folder, label, count=12):
     return "\n".join(lines)
 
 
+def host_table(folder):
+    """Rows of kestrane-host-bench: host, clients, bare us, host us, ratio, calls per side."""
+    path = os.path.join(folder, "host.tsv")
+    lines = ["| clients | bare round trip + raw sequence (µs) | call through kestrane-host (µs) | ratio "
+             "| calls per side | goal ≤ 1.25× |",
+             "|---:|---:|---:|---:|---:|---|"]
+    if os.path.exists(path):
+        for line in open(path):
+            parts = line.rstrip("\n").split("\t")
+            if parts[0] == "host" and len(parts) == 6:
+                ratio = float(parts[4])
+                goal = "met" if ratio <= 1.25 else "**missed**"
+                lines.append(f"| {parts[1]} | {float(parts[2]):.1f} | {float(parts[3]):.1f} | {ratio:.3f} "
+                             f"| {parts[5]} | {goal} |")
+    return "\n".join(lines) if len(lines) > 2 else "(no host run)"
+
+
 def include(name):
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
     return open(path).read().strip() if os.path.exists(path) else ""
@@ -286,6 +303,17 @@ def write_report(out, folder):
         profile(folder, "whitelist_refused", 6),
         "",
         include("notes.md"),
+        "",
+        "## Host end to end (under Wine, medians per call)",
+        "",
+        "`build/windows/bin/kestrane-host-bench.exe`: an id 4 read of a short REG_SZ through `kestrane-host.exe` "
+        "(a session per client, as `kestrane-cli --repeat` calls it) against the same request to "
+        "`kestrane-bare-host.exe`, the host's interface served with the raw id 4 sequence and the host's own "
+        "answer and no module; both separate processes, each client thread calling the two in turn.",
+        "",
+        host_table(folder),
+        "",
+        include("goals.md"),
         "",
     ]
     with open(out, "w") as f:
