@@ -3,15 +3,23 @@
 // the same call to kestrane-bare-host (the same round trip and sizes, the raw registry
 // sequence and no module), alternating call by call, with 1 and 8 client threads.
 //
-//   kestrane-host-bench.exe [--reps N]     N calls per side in each run (default 2000)
+//   kestrane-host-bench.exe [--reps N] [--runs R]
 //
-// Rows: host, clients, bare median us, host median us, ratio, calls per side.
+// N calls per side for each client count (default 2000), in each of R runs (default 5)
+// with both servers started afresh: where the scheduler puts the two server processes
+// on a small machine holds for a whole run and moves one side's median by more than
+// the module costs, so one run's ratio says little and the median over runs more.
+//
+// Rows: run, clients, bare median us, host median us, ratio (one per run and client
+// count); then host, clients, the medians of those three over the runs, calls per side
+// and run, the lowest and the highest ratio.
 #include "bench/BenchCases.h"
 #include "host/HostClient.h"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -109,7 +117,15 @@ void RunClient(const std::wstring& hostEndpoint, const std::wstring& bareEndpoin
     all->failures += mine.failures;
 }
 
-bool RunClients(const std::wstring& hostEndpoint, const std::wstring& bareEndpoint, int clients, long reps) {
+struct RunResult {
+    double bare = 0;
+    double host = 0;
+    double ratio = 0;
+    std::size_t calls = 0;
+};
+
+bool RunClients(const std::wstring& hostEndpoint, const std::wstring& bareEndpoint, int clients, long reps,
+                RunResult* result) {
     const long perClient = std::max(1L, reps / clients);
     Timings all;
     std::mutex lock;
@@ -121,16 +137,22 @@ bool RunClients(const std::wstring& hostEndpoint, const std::wstring& bareEndpoi
         std::fprintf(stderr, "%d clients: %d calls failed\n", clients, all.failures);
         return false;
     }
-    const double bare = Median(all.bare);
-    const double host = Median(all.host);
-    std::printf("host\t%d\t%.2f\t%.2f\t%.3f\t%zu\n", clients, bare, host, bare > 0 ? host / bare : 0.0,
-                all.host.size());
+    result->bare = Median(all.bare);
+    result->host = Median(all.host);
+    result->ratio = result->bare > 0 ? result->host / result->bare : 0.0;
+    result->calls = all.host.size();
+    std::printf("run\t%d\t%.2f\t%.2f\t%.3f\n", clients, result->bare, result->host, result->ratio);
     std::fflush(stdout);
     return true;
 }
 
-int Bench(long reps) {
-    const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
+constexpr int kClientCounts[] = {1, 8};
+
+// One run: both servers started, every client count measured, both stopped.
+int Bench(long run, long reps, std::vector<RunResult>* byClients) {
+    // Endpoints of their own for each run: the client runtime keeps what it knew of
+    // the last run's servers.
+    const std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(run);
     const std::wstring hostEndpoint = L"kestrane-bench-host-" + suffix;
     const std::wstring bareEndpoint = L"kestrane-bench-bare-" + suffix;
 
@@ -158,8 +180,10 @@ int Bench(long reps) {
     // context handles apart). A session held open for the whole run keeps one group.
     const HostSession hostAnchor(hostEndpoint, L"bench-anchor");
     const HostSession bareAnchor(bareEndpoint, L"bench-anchor");
-    for (int clients : {1, 8}) {
-        if (result == 0 && !RunClients(hostEndpoint, bareEndpoint, clients, reps)) result = 1;
+    for (std::size_t i = 0; i < std::size(kClientCounts); ++i) {
+        RunResult run;
+        if (result == 0 && !RunClients(hostEndpoint, bareEndpoint, kClientCounts[i], reps, &run)) result = 1;
+        byClients[i].push_back(run);
     }
     if (bare) Stop(bareEndpoint, *bare);
     Stop(hostEndpoint, *host);
@@ -170,12 +194,15 @@ int Bench(long reps) {
 
 int wmain(int argc, wchar_t** argv) {
     long reps = 2000;
+    long runs = 5;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--reps" && i + 1 < argc) {
             reps = std::wcstol(argv[++i], nullptr, 10);
+        } else if (arg == L"--runs" && i + 1 < argc) {
+            runs = std::wcstol(argv[++i], nullptr, 10);
         } else {
-            std::fprintf(stderr, "usage: kestrane-host-bench.exe [--reps N]\n");
+            std::fprintf(stderr, "usage: kestrane-host-bench.exe [--reps N] [--runs R]\n");
             return 2;
         }
     }
@@ -183,7 +210,21 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "cannot create the benchmark key\n");
         return 1;
     }
-    const int result = Bench(reps);
+    std::vector<RunResult> byClients[std::size(kClientCounts)];
+    int result = 0;
+    for (long run = 0; run < runs && result == 0; ++run) result = Bench(run, reps, byClients);
     KestraneBench::DeleteTree(HKEY_LOCAL_MACHINE, kSubKey);
-    return result;
+    if (result != 0) return result;
+    for (std::size_t i = 0; i < std::size(kClientCounts); ++i) {
+        std::vector<double> bare, host, ratio;
+        for (const RunResult& run : byClients[i]) {
+            bare.push_back(run.bare);
+            host.push_back(run.host);
+            ratio.push_back(run.ratio);
+        }
+        std::printf("host\t%d\t%.2f\t%.2f\t%.3f\t%zu\t%.3f\t%.3f\n", kClientCounts[i], Median(bare), Median(host),
+                    Median(ratio), byClients[i].front().calls, *std::min_element(ratio.begin(), ratio.end()),
+                    *std::max_element(ratio.begin(), ratio.end()));
+    }
+    return 0;
 }
