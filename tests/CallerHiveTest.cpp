@@ -65,59 +65,42 @@ TEST_F(CallerHive, OpensTheCallersOwnHiveWithTheMaskGiven) {
 TEST_F(CallerHive, EachFailingStepLogsItsLabelAndReleasesWhatItHeld) {
     struct Row {
         const char* function;
+        int nth;  // which call of it fails
         DWORD error;
         LogLevel level;
         std::string message;
     };
+    // GetTokenInformation is called four times: sizing and filling for the process's
+    // token, then for the client's, read while impersonating; malloc once for each.
     const Row rows[] = {
-        {"I_RpcBindingInqLocalClientPID", 1726, LogLevel::Warning, kLine + "RpcServerInqCallAttributes with result 1726"},
-        {"OpenProcess", 5, LogLevel::Warning, kLine + "OpenProcess with result 0"},
-        {"OpenProcessToken", 5, LogLevel::Warning, kLine + "OpenProcessToken with result 5"},
-        {"GetTokenInformation", 6, LogLevel::Warning, kLine + "GetTokenInformation with result 6"},
-        {"malloc", 8, LogLevel::Error, kLine + "malloc falied with result 8"},
-        {"RpcImpersonateClient", 1746, LogLevel::Warning, kLine + "RpcImpersonateClient with result 1746"},
-        {"OpenThreadToken", 1008, LogLevel::Warning, kLine + "OpenThreadToken with result 1008"},
-        {"ConvertSidToStringSidW", 1337, LogLevel::Warning, kLine + "ConvertSidToStringSid with result 1337"},
-        {"RegOpenKeyExW", 5, LogLevel::Warning, kLine + "RegOpenKey with result 5"},
+        {"I_RpcBindingInqLocalClientPID", 1, 1726, LogLevel::Warning,
+         kLine + "RpcServerInqCallAttributes with result 1726"},
+        {"OpenProcess", 1, 5, LogLevel::Warning, kLine + "OpenProcess with result 0"},
+        {"OpenProcessToken", 1, 5, LogLevel::Warning, kLine + "OpenProcessToken with result 5"},
+        {"GetTokenInformation", 1, 6, LogLevel::Warning, kLine + "GetTokenInformation with result 6"},
+        {"GetTokenInformation", 2, 1300, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"GetTokenInformation", 3, 1300, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"GetTokenInformation", 4, 1300, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
+        {"malloc", 1, 8, LogLevel::Error, kLine + "malloc falied with result 8"},
+        {"malloc", 2, 1300, LogLevel::Error, kLine + "malloc falied with result 1300"},
+        {"RpcImpersonateClient", 1, 1746, LogLevel::Warning, kLine + "RpcImpersonateClient with result 1746"},
+        {"OpenThreadToken", 1, 1008, LogLevel::Warning, kLine + "OpenThreadToken with result 1008"},
+        {"ConvertSidToStringSidW", 1, 1337, LogLevel::Warning, kLine + "ConvertSidToStringSid with result 1337"},
+        {"RegOpenKeyExW", 1, 5, LogLevel::Warning, kLine + "RegOpenKey with result 5"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.function) + " call " + std::to_string(row.nth));
         LogCapture capture;
-        KestraneEmu::FailCall(row.function, 1, row.error);
-        EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("client-7")), nullptr) << row.function;
+        KestraneEmu::FailCall(row.function, row.nth, row.error);
+        EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("client-7")), nullptr);
         const std::vector<CapturedLog> log = capture.Records();
-        ASSERT_EQ(log.size(), 1u) << row.function;
+        ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].message, row.message);
-        EXPECT_EQ(log[0].level, row.level) << row.function;
+        EXPECT_EQ(log[0].level, row.level);
         EXPECT_EQ(log[0].clientId, "client-7");
-        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u) << row.function;
-        EXPECT_EQ(KestraneEmu::LocalAllocCount(), 0u) << row.function;
-        EXPECT_FALSE(KestraneEmu::IsImpersonating()) << row.function;
-        KestraneEmu::ClearFaults();
-    }
-    // The process token's filling call is the second one and fails after its buffer
-    // exists; the client's token is read by the third and fourth, while impersonating.
-    struct Later {
-        const char* function;
-        int nth;
-        LogLevel level;
-        std::string message;
-    };
-    const Later later[] = {
-        {"GetTokenInformation", 2, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
-        {"GetTokenInformation", 3, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
-        {"GetTokenInformation", 4, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
-        {"malloc", 2, LogLevel::Error, kLine + "malloc falied with result 1300"},
-    };
-    for (const Later& row : later) {
-        LogCapture capture;
-        KestraneEmu::FailCall(row.function, row.nth, 1300);
-        EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr) << row.nth;
-        const std::vector<CapturedLog> log = capture.Records();
-        ASSERT_EQ(log.size(), 1u) << row.function << " " << row.nth;
-        EXPECT_EQ(log[0].message, row.message) << row.nth;
-        EXPECT_EQ(log[0].level, row.level) << row.nth;
-        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u) << row.function << " " << row.nth;
-        EXPECT_FALSE(KestraneEmu::IsImpersonating()) << row.function << " " << row.nth;
+        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u);
+        EXPECT_EQ(KestraneEmu::LocalAllocCount(), 0u);
+        EXPECT_FALSE(KestraneEmu::IsImpersonating());
         KestraneEmu::ClearFaults();
     }
 }
