@@ -1,6 +1,6 @@
 // Owners for what the caller-hive lookup acquires: kernel handles, the SID text the
-// system allocates, the malloc'd token buffer and the client's
-// impersonation. Each is released on every way out.
+// system allocates, the malloc'd token buffer and the client's impersonation. Each is
+// released on every way out.
 #pragma once
 
 #include "platform/Win32.h"

@@ -92,14 +92,14 @@ std::size_t OpenHandleCount() {
 
 namespace Detail {
 
-std::u16string CurrentUserSidLocked() {
-    const auto it = State().processes.find(GetCurrentProcessId());
-    return it == State().processes.end() ? std::u16string(kDefaultUserSid) : it->second;
-}
-
 std::u16string ProcessUserSidLocked(DWORD pid) {
     const auto it = State().processes.find(pid);
     return it == State().processes.end() ? std::u16string() : it->second;
+}
+
+std::u16string CurrentUserSidLocked() {
+    const std::u16string sid = ProcessUserSidLocked(GetCurrentProcessId());
+    return sid.empty() ? std::u16string(kDefaultUserSid) : sid;
 }
 
 void ResetProcessesLocked() {
