@@ -1,5 +1,6 @@
-// The native emulation's test controls: fault injection, access denials, emulated
-// processes and the RPC caller, and the counters tests use to find leaks.
+// The native emulation's test controls: fault injection, access denials, the RPC
+// caller, and the counters tests use to find leaks. (Emulated processes, tokens and
+// SIDs are exercised through the caller-hive lookup in CallerHiveTest.)
 #ifndef _WIN32
 #include "TestSupport.h"
 #include "platform/native/Emulation.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-using KestraneTest::U8;
 using KestraneTest::W;
 
 class EmulationControls : public ::testing::Test {
@@ -117,55 +117,6 @@ TEST_F(EmulationControls, DeniedKeysRefuseOpensCreatesAndDeletes) {
     EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, W("Software\\Mine").c_str(), W("x").c_str(), RRF_RT_ANY, nullptr,
                            nullptr, &size),
               ERROR_ACCESS_DENIED);
-}
-
-TEST_F(EmulationControls, ProcessesTokensAndSids) {
-    EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, 4242), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    KestraneEmu::AddProcess(4242, u"S-1-5-21-1-2-3-1001");
-
-    for (const DWORD pid : {GetCurrentProcessId(), DWORD{4242}}) {
-        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
-        ASSERT_NE(process, nullptr);
-        HANDLE token = nullptr;
-        ASSERT_TRUE(OpenProcessToken(process, TOKEN_READ, &token));
-        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 2u);
-
-        DWORD size = 0;
-        EXPECT_FALSE(GetTokenInformation(token, TokenUser, nullptr, 0, &size));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        ASSERT_GT(size, sizeof(TOKEN_USER));
-        void* user = std::malloc(size);
-        ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, size, &size));
-        LPWSTR text = nullptr;
-        ASSERT_TRUE(ConvertSidToStringSidW(static_cast<TOKEN_USER*>(user)->User.Sid, &text));
-        EXPECT_EQ(U8(text), pid == 4242 ? "S-1-5-21-1-2-3-1001" : "S-1-5-21-0-0-0-1000");
-        EXPECT_EQ(KestraneEmu::LocalAllocCount(), 1u);
-        EXPECT_EQ(LocalFree(text), nullptr);
-        EXPECT_EQ(KestraneEmu::LocalAllocCount(), 0u);
-        std::free(user);
-
-        EXPECT_TRUE(CloseHandle(token));
-        EXPECT_TRUE(CloseHandle(process));
-        EXPECT_FALSE(CloseHandle(process));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(KestraneEmu::OpenHandleCount(), 0u);
-    }
-    // Only a token answers GetTokenInformation; only a SID converts.
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, 4242);
-    DWORD size = 0;
-    EXPECT_FALSE(GetTokenInformation(process, TokenUser, nullptr, 0, &size));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    CloseHandle(process);
-    std::uint64_t notASid[4] = {};
-    LPWSTR text = nullptr;
-    EXPECT_FALSE(ConvertSidToStringSidW(notASid, &text));
-
-    KestraneEmu::RemoveProcess(4242);
-    EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, 4242), nullptr);
-    KestraneEmu::AddProcess(4243, u"S-1-5-18");
-    KestraneEmu::ResetRegistry();  // drops the extra processes
-    EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, 4243), nullptr);
 }
 
 TEST_F(EmulationControls, RpcCallerIsPerThread) {
