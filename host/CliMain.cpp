@@ -4,21 +4,50 @@
 //
 // Exit code: 0 when the module answered Success, 1 for any other answer or a request
 // the host refused, 2 for a wrong command line or no host to talk to.
+#include "client/kestrane_client.h"
 #include "host/CliOutput.h"
 #include "host/CliRequest.h"
-#include "host/HostClient.h"
 #include "host/Utf8.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace Kestrane::Host;
+
+struct CloseSession {
+    void operator()(KestraneSession* session) const { KestraneCloseSession(session); }
+};
+using Session = std::unique_ptr<KestraneSession, CloseSession>;
+
+// One answer of the host, its response copied out of the library's buffer.
+struct Answer {
+    KestraneResult result = KESTRANE_OK;
+    unsigned long error = 0;  // the error behind a result other than KESTRANE_OK
+    unsigned long status = 0;
+    std::wstring response;
+    bool hasResponse = false;
+    bool Delivered() const { return result == KESTRANE_OK; }
+};
+
+Answer Execute(KestraneSession* session, long functionId, const std::wstring& request) {
+    Answer answer;
+    wchar_t* response = nullptr;
+    answer.result = KestraneExecute(session, functionId, request.c_str(), &answer.status, &response);
+    answer.error = answer.result == KESTRANE_OK ? 0 : GetLastError();
+    if (response != nullptr) {
+        answer.response = response;
+        answer.hasResponse = true;
+        KestraneFreeResponse(response);
+    }
+    return answer;
+}
 
 constexpr int kSuccess = 0;
 constexpr int kOtherStatus = 1;
@@ -53,20 +82,20 @@ int NotConnected(const std::wstring& endpoint, unsigned long error) {
     return kUsage;
 }
 
-int HostCommand(HostSession& session, const std::string& command, bool json) {
+int HostCommand(KestraneSession* session, const std::string& command, bool json) {
     if (command == "host-stop") {
-        const unsigned long error = session.StopHost();
-        if (error == ERROR_ACCESS_DENIED) {
+        const KestraneResult result = KestraneStopHost(session);
+        if (result == KESTRANE_REFUSED && GetLastError() == ERROR_ACCESS_DENIED) {
             std::fprintf(stderr, "kestrane-cli: the host does not take stop requests (start it with --allow-stop)\n");
             return kOtherStatus;
         }
-        if (error != 0) return kOtherStatus;
+        if (result != KESTRANE_OK) return kOtherStatus;
         std::printf("host stopping\n");
         return kSuccess;
     }
     unsigned long sessions = 0;
     unsigned long calls = 0;
-    if (!session.HostStatus(&sessions, &calls)) return kOtherStatus;
+    if (KestraneHostStatus(session, &sessions, &calls) != KESTRANE_OK) return kOtherStatus;
     // This CLI's own session is one of them.
     std::printf(json ? "{\"liveSessions\":%lu,\"callsInFlight\":%lu}\n" : "sessions open: %lu\ncalls running: %lu\n",
                 sessions, calls);
@@ -107,24 +136,27 @@ int Run(int argc, wchar_t** argv) {
         if (!request.error.empty()) return Usage(request.error);
     }
 
-    HostSession session(endpoint, clientId);
-    if (session.OpenError() != 0) return NotConnected(endpoint, session.OpenError());
-    if (hostCommand) return HostCommand(session, words[0], json);
+    KestraneSession* opened = nullptr;
+    if (KestraneOpenSession(endpoint.c_str(), clientId.c_str(), 0, &opened) != KESTRANE_OK) {
+        return NotConnected(endpoint, GetLastError());
+    }
+    const Session session(opened);
+    if (hostCommand) return HostCommand(session.get(), words[0], json);
 
     const std::wstring text = FromUtf8(request.json);
     const ULONGLONG started = GetTickCount64();
-    Answer first = session.Execute(request.functionId, text);
+    const Answer first = Execute(session.get(), request.functionId, text);
     for (long n = 1; n < repeat && first.Delivered(); ++n) {
-        const Answer again = session.Execute(request.functionId, text);
+        const Answer again = Execute(session.get(), request.functionId, text);
         if (!again.Delivered() || again.status != first.status || again.response != first.response) {
             std::fprintf(stderr, "kestrane-cli: answer %ld of %ld differs from the first\n", n + 1, repeat);
             return kOtherStatus;
         }
     }
-    if (first.rpcError != 0) return NotConnected(endpoint, first.rpcError);
-    if (first.hostError != 0) {
-        std::fprintf(stderr, "kestrane-cli: the host refused the request (error %ld%s)\n", first.hostError,
-                     first.hostError == ERROR_MESSAGE_EXCEEDS_MAX_SIZE ? ": requests are limited to 1 MiB" : "");
+    if (first.result == KESTRANE_UNREACHABLE) return NotConnected(endpoint, first.error);
+    if (!first.Delivered()) {
+        std::fprintf(stderr, "kestrane-cli: the host refused the request (error %lu%s)\n", first.error,
+                     first.error == ERROR_MESSAGE_EXCEEDS_MAX_SIZE ? ": requests are limited to 1 MiB" : "");
         return kOtherStatus;
     }
     const std::string response = first.hasResponse ? ToUtf8(first.response) : std::string();

@@ -1,6 +1,6 @@
 #include "host/CliOutput.h"
 
-#include "host/StatusNames.h"
+#include "client/kestrane_client.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
@@ -23,7 +23,7 @@ std::string PrettyJson(const std::string& json) {
 
 std::string DescribeStatus(unsigned long status) {
     char text[64];
-    std::snprintf(text, sizeof text, "%s (0x%08lX)", StatusName(static_cast<uint32_t>(status)), status);
+    std::snprintf(text, sizeof text, "%s (0x%08lX)", KestraneStatusName(status), status);
     return text;
 }
 
