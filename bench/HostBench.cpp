@@ -14,7 +14,7 @@
 // count); then host, clients, the medians of those three over the runs, calls per side
 // and run, the lowest and the highest ratio.
 #include "bench/BenchCases.h"
-#include "host/HostClient.h"
+#include "client/kestrane_client.hpp"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <algorithm>
@@ -28,8 +28,8 @@
 
 namespace {
 
-using Kestrane::Host::Answer;
-using Kestrane::Host::HostSession;
+using Kestrane::Client::Answer;
+using HostSession = Kestrane::Client::ClientSession;
 using KestraneTest::ProbeProcess;
 
 constexpr DWORD kStopTimeoutMs = 60000;
@@ -62,7 +62,7 @@ std::unique_ptr<ProbeProcess> StartServer(const std::wstring& program, const std
     auto server = std::make_unique<ProbeProcess>(arguments, program);
     if (server->StartError() != 0 || !server->Resume()) return nullptr;
     for (int attempt = 0; attempt < 400; ++attempt) {
-        if (HostSession(endpoint, L"bench-probe").OpenError() == 0) return server;
+        if (HostSession(endpoint, L"bench-probe").Open()) return server;
         Sleep(25);
     }
     std::fprintf(stderr, "%ls never listened: %s\n", program.c_str(), server->Output().c_str());
@@ -70,7 +70,7 @@ std::unique_ptr<ProbeProcess> StartServer(const std::wstring& program, const std
 }
 
 void Stop(const std::wstring& endpoint, ProbeProcess& server) {
-    HostSession(endpoint, L"bench-stopper").StopHost();
+    KestraneStopHost(HostSession(endpoint, L"bench-stopper").get());
     DWORD code = 0;
     server.Wait(kStopTimeoutMs, &code);
 }
@@ -89,7 +89,7 @@ void RunClient(const std::wstring& hostEndpoint, const std::wstring& bareEndpoin
     HostSession host(hostEndpoint, id);
     HostSession bare(bareEndpoint, id);
     Timings mine;
-    if (host.OpenError() != 0 || bare.OpenError() != 0) {
+    if (!host.Open() || !bare.Open()) {
         std::fprintf(stderr, "client %d: no session (host %lu, bare %lu)\n", index, host.OpenError(),
                      bare.OpenError());
         mine.failures = 1;
@@ -106,8 +106,8 @@ void RunClient(const std::wstring& hostEndpoint, const std::wstring& bareEndpoin
             const Answer answer = (hostTurn ? host : bare).Execute(4, kRequest);
             QueryPerformanceCounter(&to);
             if (!Answered(answer) && mine.failures++ == 0)
-                std::fprintf(stderr, "client %d: %s call failed (rpc %lu, host %ld, status 0x%lx)\n", index,
-                             hostTurn ? "host" : "bare", answer.rpcError, answer.hostError, answer.status);
+                std::fprintf(stderr, "client %d: %s call failed (result %d, error %lu, status 0x%lx)\n", index,
+                             hostTurn ? "host" : "bare", answer.result, answer.error, answer.status);
             (hostTurn ? mine.host : mine.bare).push_back(Micros(from, to));
         }
     }
@@ -162,8 +162,8 @@ int Bench(long run, long reps, std::vector<RunResult>* byClients) {
     // The bare host answers exactly what the host answered, so both carry the same bytes.
     const Answer first = HostSession(hostEndpoint, L"bench-first").Execute(4, kRequest);
     if (!Answered(first)) {
-        std::fprintf(stderr, "kestrane-host did not answer the request (rpc %lu, host %ld, status 0x%lx)\n",
-                     first.rpcError, first.hostError, first.status);
+        std::fprintf(stderr, "kestrane-host did not answer the request (result %d, error %lu, status 0x%lx)\n",
+                     first.result, first.error, first.status);
         Stop(hostEndpoint, *host);
         return 1;
     }

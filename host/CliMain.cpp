@@ -4,7 +4,7 @@
 //
 // Exit code: 0 when the module answered Success, 1 for any other answer or a request
 // the host refused, 2 for a wrong command line or no host to talk to.
-#include "client/kestrane_client.h"
+#include "client/kestrane_client.hpp"
 #include "host/CliOutput.h"
 #include "host/CliRequest.h"
 #include "host/Utf8.h"
@@ -13,41 +13,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace Kestrane::Host;
-
-struct CloseSession {
-    void operator()(KestraneSession* session) const { KestraneCloseSession(session); }
-};
-using Session = std::unique_ptr<KestraneSession, CloseSession>;
-
-// One answer of the host, its response copied out of the library's buffer.
-struct Answer {
-    KestraneResult result = KESTRANE_OK;
-    unsigned long error = 0;  // the error behind a result other than KESTRANE_OK
-    unsigned long status = 0;
-    std::wstring response;
-    bool hasResponse = false;
-    bool Delivered() const { return result == KESTRANE_OK; }
-};
-
-Answer Execute(KestraneSession* session, long functionId, const std::wstring& request) {
-    Answer answer;
-    wchar_t* response = nullptr;
-    answer.result = KestraneExecute(session, functionId, request.c_str(), &answer.status, &response);
-    answer.error = answer.result == KESTRANE_OK ? 0 : GetLastError();
-    if (response != nullptr) {
-        answer.response = response;
-        answer.hasResponse = true;
-        KestraneFreeResponse(response);
-    }
-    return answer;
-}
+using Kestrane::Client::Answer;
+using Kestrane::Client::ClientSession;
 
 constexpr int kSuccess = 0;
 constexpr int kOtherStatus = 1;
@@ -136,18 +109,15 @@ int Run(int argc, wchar_t** argv) {
         if (!request.error.empty()) return Usage(request.error);
     }
 
-    KestraneSession* opened = nullptr;
-    if (KestraneOpenSession(endpoint.c_str(), clientId.c_str(), 0, &opened) != KESTRANE_OK) {
-        return NotConnected(endpoint, GetLastError());
-    }
-    const Session session(opened);
+    const ClientSession session(endpoint, clientId);
+    if (!session.Open()) return NotConnected(endpoint, session.OpenError());
     if (hostCommand) return HostCommand(session.get(), words[0], json);
 
     const std::wstring text = FromUtf8(request.json);
     const ULONGLONG started = GetTickCount64();
-    const Answer first = Execute(session.get(), request.functionId, text);
+    const Answer first = session.Execute(request.functionId, text);
     for (long n = 1; n < repeat && first.Delivered(); ++n) {
-        const Answer again = Execute(session.get(), request.functionId, text);
+        const Answer again = session.Execute(request.functionId, text);
         if (!again.Delivered() || again.status != first.status || again.response != first.response) {
             std::fprintf(stderr, "kestrane-cli: answer %ld of %ld differs from the first\n", n + 1, repeat);
             return kOtherStatus;

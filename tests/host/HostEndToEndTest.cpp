@@ -1,6 +1,6 @@
 // kestrane-host and kestrane-cli as separate processes, the way they are deployed:
 // every test talks to one host started for it on an endpoint of its own.
-#include "client/kestrane_client.h"
+#include "client/kestrane_client.hpp"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
@@ -13,27 +13,11 @@
 
 namespace {
 
+using Kestrane::Client::ClientSession;
 using KestraneTest::ProbeProcess;
 
 constexpr DWORD kCliTimeoutMs = 60000;
 const std::wstring kKey = L"HKLM\\SOFTWARE\\QV\\HostEndToEnd";
-
-// A session of the test's own with the host, through the client library.
-class HostSession {
-public:
-    HostSession(const std::wstring& endpoint, const wchar_t* clientId) {
-        open_ = KestraneOpenSession(endpoint.c_str(), clientId, 0, &session_);
-    }
-    ~HostSession() { KestraneCloseSession(session_); }
-    HostSession(const HostSession&) = delete;
-    HostSession& operator=(const HostSession&) = delete;
-    bool Open() const { return open_ == KESTRANE_OK; }
-    KestraneSession* get() const { return session_; }
-
-private:
-    KestraneSession* session_ = nullptr;
-    KestraneResult open_;
-};
 
 struct CliResult {
     DWORD exitCode = 0xFFFFFFFF;
@@ -51,7 +35,7 @@ protected:
         ASSERT_TRUE(host_->Resume());
         // Listening is seen from outside: a session opens.
         for (int attempt = 0; attempt < 200; ++attempt) {
-            if (HostSession(endpoint_, L"probe").Open()) return;
+            if (ClientSession(endpoint_, L"probe").Open()) return;
             Sleep(50);
         }
         FAIL() << "kestrane-host never listened: " << host_->Output();
@@ -59,7 +43,7 @@ protected:
 
     void TearDown() override {
         if (!host_) return;
-        KestraneStopHost(HostSession(endpoint_, L"stopper").get());
+        KestraneStopHost(ClientSession(endpoint_, L"stopper").get());
         DWORD code = 0;
         EXPECT_TRUE(host_->Wait(kCliTimeoutMs, &code)) << "host did not stop";
         EXPECT_EQ(code, 0u) << host_->Output();
@@ -82,7 +66,7 @@ protected:
     }
 
     unsigned long LiveSessions() {
-        HostSession session(endpoint_, L"counter");
+        ClientSession session(endpoint_, L"counter");
         unsigned long live = 0;
         unsigned long calls = 0;
         EXPECT_EQ(KestraneHostStatus(session.get(), &live, &calls), KESTRANE_OK);
@@ -192,7 +176,7 @@ TEST_F(HostEndToEndTest, StopsCleanlyWithCallsInFlight) {
         live = LiveSessions();
     }
     ASSERT_EQ(live, 4u);
-    EXPECT_EQ(KestraneStopHost(HostSession(endpoint_, L"stopper").get()), KESTRANE_OK);
+    EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
     DWORD code = 0;
     EXPECT_TRUE(host_->Wait(kCliTimeoutMs, &code));
     EXPECT_EQ(code, 0u) << host_->Output();
