@@ -12,8 +12,9 @@
 #define KEY L"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\ClientLibrary"
 #define HUNG_TIMEOUT_MS 1000u
 #define LATE_MARGIN_MS 4000u  /* a loaded machine may wake the caller late */
-#define THREADS 4
-#define CALLS_PER_THREAD 25
+#define THREADS 8
+#define CALLS_PER_THREAD 10
+#define OWN_SESSION_ROUNDS 3
 
 static int failures;
 
@@ -163,32 +164,25 @@ static DWORD WINAPI WorkerMain(void* argument) {
     return 0;
 }
 
-/* THREADS threads on one session, then THREADS threads opening sessions of their own
-   at the same moment. */
-static void Threads(KestraneSession* session) {
-    Expect(session, KESTRANE_WRITE_REGISTRY_VALUE,
-           L"{\"keyPath\":\"" KEY L"\",\"regKeyValueName\":\"T\",\"requestedDataType\":4,\"writeDataValue\":7}",
-           KESTRANE_STATUS_SUCCESS, NULL);
-    for (int shared = 1; shared >= 0; --shared) {
-        struct Worker workers[THREADS];
-        HANDLE threads[THREADS];
-        HANDLE go = CreateEventW(NULL, TRUE, FALSE, NULL);
-        for (int i = 0; i < THREADS; ++i) {
-            workers[i].shared = shared ? session : NULL;
-            workers[i].go = go;
-            workers[i].failed = 0;
-            threads[i] = CreateThread(NULL, 0, WorkerMain, &workers[i], 0, NULL);
-        }
-        SetEvent(go);
-        CHECK(WaitForMultipleObjects(THREADS, threads, TRUE, 60000) == WAIT_OBJECT_0, "threads did not end");
-        for (int i = 0; i < THREADS; ++i) {
-            CHECK(workers[i].failed == 0, "%s session: thread %d, %d of %d calls failed", shared ? "shared" : "own",
-                  i, workers[i].failed, CALLS_PER_THREAD);
-            CloseHandle(threads[i]);
-        }
-        CloseHandle(go);
+/* THREADS threads at once, on one shared session or each opening one of its own. */
+static void Threads(KestraneSession* shared) {
+    struct Worker workers[THREADS];
+    HANDLE threads[THREADS];
+    HANDLE go = CreateEventW(NULL, TRUE, FALSE, NULL);
+    for (int i = 0; i < THREADS; ++i) {
+        workers[i].shared = shared;
+        workers[i].go = go;
+        workers[i].failed = 0;
+        threads[i] = CreateThread(NULL, 0, WorkerMain, &workers[i], 0, NULL);
     }
-    Expect(session, KESTRANE_DELETE_REGISTRY_KEY, L"{\"keyPath\":\"" KEY L"\"}", KESTRANE_STATUS_SUCCESS, NULL);
+    SetEvent(go);
+    CHECK(WaitForMultipleObjects(THREADS, threads, TRUE, 60000) == WAIT_OBJECT_0, "threads did not end");
+    for (int i = 0; i < THREADS; ++i) {
+        CHECK(workers[i].failed == 0, "%s session: thread %d, %d of %d calls failed", shared ? "shared" : "own", i,
+              workers[i].failed, CALLS_PER_THREAD);
+        CloseHandle(threads[i]);
+    }
+    CloseHandle(go);
 }
 
 static KestraneResult TimedExecute(KestraneSession* session, DWORD* error, ULONGLONG* elapsedMs) {
@@ -250,10 +244,20 @@ int wmain(void) {
     if (session != NULL) {
         EveryFunctionId(session);
         Refusals(session);
+        Expect(session, KESTRANE_WRITE_REGISTRY_VALUE,
+               L"{\"keyPath\":\"" KEY L"\",\"regKeyValueName\":\"T\",\"requestedDataType\":4,\"writeDataValue\":7}",
+               KESTRANE_STATUS_SUCCESS, NULL);
         Threads(session);
         unsigned long live = 0, calls = 0;
         CHECK(KestraneHostStatus(session, &live, &calls) == KESTRANE_OK && live == 1 && calls == 0,
               "host status: %lu sessions, %lu calls", live, calls);
+        KestraneCloseSession(session);
+    }
+    /* With no session open in this process, the threads' opens are its first
+       connections to the host, made at the same moment. */
+    for (int round = 0; round < OWN_SESSION_ROUNDS; ++round) Threads(NULL);
+    if (KestraneOpenSession(endpoint, L"cleanup", 0, &session) == KESTRANE_OK) {
+        Expect(session, KESTRANE_DELETE_REGISTRY_KEY, L"{\"keyPath\":\"" KEY L"\"}", KESTRANE_STATUS_SUCCESS, NULL);
         KestraneCloseSession(session);
     }
     HostHangsThenDies();
