@@ -174,12 +174,6 @@ int Bench(long run, long reps, std::vector<RunResult>* byClients) {
         std::fprintf(stderr, "kestrane-bare-host answers other bytes than kestrane-host\n");
         result = 1;
     }
-    // Under Wine, when several threads of one process make their first connections to
-    // a server at once, calls on some sessions fail with RPC_X_SS_CONTEXT_MISMATCH
-    // (the connections evidently end up in different association groups, which keep
-    // context handles apart). A session held open for the whole run keeps one group.
-    const HostSession hostAnchor(hostEndpoint, L"bench-anchor");
-    const HostSession bareAnchor(bareEndpoint, L"bench-anchor");
     for (std::size_t i = 0; i < std::size(kClientCounts); ++i) {
         RunResult run;
         if (result == 0 && !RunClients(hostEndpoint, bareEndpoint, kClientCounts[i], reps, &run)) result = 1;

@@ -172,7 +172,9 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
         return {CallResult::NoResources, error};
     }
     CallResult result;
-    if (WaitForSingleObject(lock, timeoutMs) != WAIT_OBJECT_0) {
+    // Abandoned: a thread ended while opening; the lock is this thread's all the same.
+    const DWORD waited = WaitForSingleObject(lock, timeoutMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         result = {CallResult::Unreachable, ERROR_TIMEOUT};
     } else {
         auto call = std::make_unique<HostCall>(session, OpenStub);
