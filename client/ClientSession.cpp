@@ -163,7 +163,8 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
     }
 
     // Nothing has been sent yet. A check that the endpoint is served by kestrane-host
-    // itself belongs here, before the client id or any request goes out.
+    // itself belongs here, before the client id or any request goes out; a check that
+    // calls the host goes through Perform, like the open below, to stay within the timeout.
 
     const HANDLE lock = OpenLock();
     if (lock == nullptr) {
