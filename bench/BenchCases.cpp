@@ -1,5 +1,7 @@
 #include "bench/BenchCases.h"
 
+#include "host/ContractObjects.h"
+
 #ifdef _WIN32
 extern "C" NTSYSAPI LONG NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
                                           ULONG* resultLength);
@@ -238,7 +240,8 @@ bool RunModule(Svc::QVService* service, const Case& c) {
     if (!context) service->CreateClientContext(WIDE("bench"), &context);
     WCHAR* out = nullptr;
     const Svc::ServiceStatus status =
-        service->ExecuteCommand(context, c.functionId, c.request.c_str(), &out, nullptr, nullptr);
+        service->ExecuteCommand(context, c.functionId, c.request.c_str(), &out,
+                                Kestrane::Host::CallbackArgument().get(), nullptr);
     service->FreeOutString(out);
     return status == Svc::Success;
 }

@@ -118,6 +118,6 @@ int main(int argc, char** argv) {
         sink = KestraneServiceWhiteList::IsKeyPathInWhiteList(WhiteListAccessMode::Read, refused, WIDE("bench"));
     });
     (void)sink;
-    delete service;
+    service->DeletingDestructor(Svc::kDeleteStorage);
     return failed ? 1 : 0;
 }

@@ -57,6 +57,6 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    delete g_service;
+    g_service->DeletingDestructor(Svc::kDeleteStorage);
     return 0;
 }

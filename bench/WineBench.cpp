@@ -185,6 +185,6 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     DeleteKeys();
-    delete g_service;
+    g_service->DeletingDestructor(Svc::kDeleteStorage);
     return failed ? 1 : 0;
 }

@@ -3,10 +3,12 @@
 // bounded. Beyond the sanitizers, each answer must keep the contract: a known status,
 // no text after a parse failure and a JSON object otherwise, and nothing left open.
 #include "fuzz/FuzzInput.h"
+#include "host/ContractObjects.h"
 #include "json/Json.h"
 #include "platform/native/Emulation.h"
 #include "service/QVService.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -14,15 +16,6 @@
 namespace Svc = Qv::Corvane::Server::Services;
 
 namespace {
-
-class Policy : public Svc::AccessPolicy {
-public:
-    explicit Policy(bool exempt) : exempt_(exempt) {}
-    bool IsWhiteListExempt() override { return exempt_; }
-
-private:
-    bool exempt_;
-};
 
 // Calls the emulation can fail, picked by the high nibble of the flags byte.
 const char* const kFaultable[16] = {
@@ -95,14 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Populate();
     KestraneEmu::SetRpcClientPid((request.flags & KestraneFuzz::kRpcCaller) ? static_cast<DWORD>(getpid()) : 0);
     if (request.flags & 8) KestraneEmu::FailCall(kFaultable[request.flags >> 4], 1, ERROR_ACCESS_DENIED);
-    Policy policy((request.flags & KestraneFuzz::kPolicyExempt) != 0);
+    Kestrane::Host::FixedAccessPolicy policy((request.flags & KestraneFuzz::kPolicyExempt) != 0);
+    // Too large for the object's own storage: destroyed twice it is a heap fault, not at all it keeps its target.
+    Kestrane::Host::CallbackArgument callback([padding = std::array<char, 64>{}](const WCHAR*) { (void)padding; });
 
     Svc::ClientContext* context = nullptr;
     service->CreateClientContext(u"fuzz", &context);
     WCHAR* out = nullptr;
-    const uint32_t status = service->ExecuteCommand(context, request.functionId, request.text.c_str(), &out, nullptr,
+    const uint32_t status = service->ExecuteCommand(context, request.functionId, request.text.c_str(), &out,
+                                                    callback.get(),
                                                     (request.flags & KestraneFuzz::kHasPolicy) ? &policy : nullptr);
     service->ReleaseClientContext(&context);
+    if (callback.get()->target) Fail("callback not destroyed");
     KestraneEmu::SetRpcClientPid(0);
     KestraneEmu::ClearFaults();
 

@@ -20,7 +20,8 @@ LoadedModule::LoadedModule(const wchar_t* path) {
 }
 
 LoadedModule::~LoadedModule() {
-    delete service_;  // through the virtual destructor, inside the module
+    // Through slot 1, the deleting destructor: the module frees what its own allocator made.
+    if (service_ != nullptr) service_->DeletingDestructor(Qv::Corvane::Server::Services::kDeleteStorage);
     if (module_ != nullptr) FreeLibrary(module_);
 }
 

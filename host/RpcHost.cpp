@@ -1,6 +1,7 @@
 #include "host/RpcHost.h"
 
 #include "KestraneHost.h"
+#include "host/ContractObjects.h"
 #include "host/HostLog.h"
 
 #include <atomic>
@@ -17,13 +18,6 @@ Kestrane::Host::SessionTable* g_sessions = nullptr;
 bool g_allowStop = false;
 std::atomic<unsigned long> g_callsInFlight{0};
 HANDLE g_stopEvent = nullptr;
-
-// The module is asked with no one exempt from its whitelists: every client of this
-// host is equally untrusted.
-class NoExemption : public Svc::AccessPolicy {
-public:
-    bool IsWhiteListExempt() override { return false; }
-};
 
 class CallInFlight {
 public:
@@ -71,9 +65,11 @@ LONG Execute(KestraneSession session, LONG functionId, const wchar_t* request, U
         Kestrane::Host::LogRejected(opened->clientId.c_str(), "Execute", L"a request over the size limit");
         return ERROR_MESSAGE_EXCEEDS_MAX_SIZE;
     }
-    NoExemption policy;
+    // No one is exempt from the module's whitelists: every client of this host is equally untrusted.
+    Kestrane::Host::FixedAccessPolicy policy(false);
     WCHAR* out = nullptr;
-    *status = g_service->ExecuteCommand(opened->context, functionId, request, &out, nullptr, &policy);
+    *status = g_service->ExecuteCommand(opened->context, functionId, request, &out,
+                                        Kestrane::Host::CallbackArgument().get(), &policy);
     if (out != nullptr) {
         *response = StubCopy(out);
         g_service->FreeOutString(out);

@@ -19,6 +19,17 @@ constexpr std::size_t kCallArenaBytes = 8 * 1024;
 constexpr std::size_t kParseStackBytes = 1024;
 constexpr std::size_t kPoolChunkBytes = 64 * 1024;
 
+class CallbackRelease {
+public:
+    explicit CallbackRelease(ServiceCallback* callback) : callback_(callback) {}
+    ~CallbackRelease() { DestroyServiceCallback(callback_); }
+    CallbackRelease(const CallbackRelease&) = delete;
+    CallbackRelease& operator=(const CallbackRelease&) = delete;
+
+private:
+    ServiceCallback* callback_;
+};
+
 }  // namespace
 
 ServiceStatus KestraneService::Dispatch(int32_t functionId, JsonDocument* request, JsonDocument* response,
@@ -38,12 +49,12 @@ ServiceStatus KestraneService::Dispatch(int32_t functionId, JsonDocument* reques
     }
 }
 
-// `callback` is taken by value and never called: it is destroyed when this frame
-// ends, so exactly once on every way out.
+// The host's compiler passes `callback` by value: the object is the caller's, but it is
+// this call that must destroy it, exactly once, on every way out. It is never called.
 ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t functionId, const WCHAR* message,
-                                              WCHAR** outString, ServiceCallback callback,
+                                              WCHAR** outString, ServiceCallback* callback,
                                               AccessPolicy* accessPolicy) {
-    (void)callback;
+    const CallbackRelease release(callback);
     if (!context) return GeneralFailure;
     const WCHAR* clientId = context->clientId;
     if (UtilHelper::NullChecker({{message, "message"}, {outString, "outString"}}, clientId)) return GeneralFailure;

@@ -10,6 +10,16 @@ namespace Qv::Corvane::Server::Services::Kestrane {
 KestraneService::KestraneService()
     : logger(Logging::LogManager::GetLogger()), className(TypeName<KestraneService>()) {}
 
+// The host's `delete` of an MSVC-built service lands here with bit 0 set.
+void* KestraneService::DeletingDestructor(unsigned int flags) {
+    if (flags & kDeleteStorage) {
+        delete this;
+    } else {
+        this->~KestraneService();
+    }
+    return this;
+}
+
 uint32_t KestraneService::CreateClientContext(const WCHAR* clientId, ClientContext** outContext) {
     if (!outContext) return 0;
     const std::size_t length = clientId ? WideLength(clientId, kMaxClientIdLength) : 0;
@@ -29,6 +39,6 @@ uint32_t KestraneService::ReleaseClientContext(ClientContext** context) {
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane
 
-extern "C" QV_EXPORT Qv::Corvane::Server::Services::QVService* QVCreateService() {
+extern "C" Qv::Corvane::Server::Services::QVService* QVCreateService() {
     return new Qv::Corvane::Server::Services::Kestrane::KestraneService();
 }

@@ -14,15 +14,17 @@ namespace Qv::Corvane::Server::Services::Kestrane {
 class ScopedKey;
 class ScopedRootKey;
 
-class KestraneService : public QVService {
+class KestraneService final : public QVService {
 public:
     KestraneService();
-    ~KestraneService() override = default;
+    ~KestraneService() = default;
+
+    void* DeletingDestructor(unsigned int flags) override;
 
     uint32_t CreateClientContext(const WCHAR* clientId, ClientContext** outContext) override;
     uint32_t ReleaseClientContext(ClientContext** context) override;
     ServiceStatus ExecuteCommand(ClientContext* context, int32_t functionId, const WCHAR* message,
-                                 WCHAR** outString, ServiceCallback callback, AccessPolicy* accessPolicy) override;
+                                 WCHAR** outString, ServiceCallback* callback, AccessPolicy* accessPolicy) override;
 
     // Command handlers, one per function id.
     ServiceStatus CheckRegistryPathExists(JsonDocument* request, JsonDocument* response, const WCHAR* clientId);

@@ -123,7 +123,7 @@ LoadedService::LoadedService() {
 }
 
 LoadedService::~LoadedService() {
-    delete service_;
+    if (service_) service_->DeletingDestructor(Svc::kDeleteStorage);
 #ifdef _WIN32
     if (module_) FreeLibrary(static_cast<HMODULE>(module_));
 #endif
@@ -136,7 +136,8 @@ Reply Execute(Svc::QVService* service, int32_t functionId, const std::string& re
     Svc::ClientContext* context = nullptr;
     service->CreateClientContext(id.c_str(), &context);
     WCHAR* out = reinterpret_cast<WCHAR*>(&out);  // a sentinel: the module must overwrite it or leave it
-    const uint32_t status = service->ExecuteCommand(context, functionId, request.c_str(), &out, nullptr, policy);
+    const uint32_t status = service->ExecuteCommand(context, functionId, request.c_str(), &out,
+                                                    Kestrane::Host::CallbackArgument().get(), policy);
     Reply reply{status, out != nullptr, {}};
     if (out == reinterpret_cast<WCHAR*>(&out)) {
         reply.hasText = false;

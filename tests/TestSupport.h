@@ -2,6 +2,7 @@
 // loaded the way a host loads it.
 #pragma once
 
+#include "host/ContractObjects.h"
 #include "logging/Logging.h"
 #include "platform/Win32.h"
 #include "service/QVService.h"
@@ -79,17 +80,6 @@ Reply Execute(Svc::QVService* service, int32_t functionId, const std::string& re
 bool WineBehaviour();
 
 // An AccessPolicy with a fixed answer that counts how often it was asked.
-class FixedPolicy : public Svc::AccessPolicy {
-public:
-    explicit FixedPolicy(bool exempt) : exempt_(exempt) {}
-    bool IsWhiteListExempt() override {
-        ++asked;
-        return exempt_;
-    }
-    int asked = 0;
-
-private:
-    bool exempt_;
-};
+using FixedPolicy = Kestrane::Host::FixedAccessPolicy;
 
 }  // namespace KestraneTest

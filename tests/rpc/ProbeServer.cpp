@@ -3,6 +3,7 @@
 #include "CallerProbe.h"
 #include "access/CallerProcessId.h"
 #include "access/KestraneServiceHelper.h"
+#include "host/ContractObjects.h"
 
 #include <atomic>
 #include <cstdio>
@@ -26,11 +27,6 @@ const wchar_t* const kClientId = L"rpc-probe";
 std::atomic<Svc::QVService*> g_service{nullptr};
 std::atomic<bool> g_serving{false};
 std::atomic<unsigned> g_endpointCount{0};
-
-class ExemptPolicy : public Svc::AccessPolicy {
-public:
-    bool IsWhiteListExempt() override { return true; }
-};
 
 // A copy the server stub sends and then frees with MIDL_user_free.
 wchar_t* StubCopy(const wchar_t* text, std::size_t length) {
@@ -82,9 +78,9 @@ LONG ProbeExecute(handle_t, LONG functionId, const wchar_t* request, LONG whiteL
     if (service == nullptr) return 1;
     Svc::ClientContext* context = nullptr;
     if (service->CreateClientContext(kClientId, &context) != 0) return 2;
-    ExemptPolicy policy;
+    Kestrane::Host::FixedAccessPolicy policy(true);
     WCHAR* out = nullptr;
-    *status = service->ExecuteCommand(context, functionId, request, &out, nullptr,
+    *status = service->ExecuteCommand(context, functionId, request, &out, Kestrane::Host::CallbackArgument().get(),
                                       whiteListExempt ? &policy : nullptr);
     if (out != nullptr) {
         *response = StubCopy(out, std::wcslen(out));
