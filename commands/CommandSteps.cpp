@@ -8,7 +8,7 @@ namespace Qv::Corvane::Server::Services::Kestrane {
 
 bool KestraneService::IsAllowed(WhiteListAccessMode mode, const WCHAR* keyPath, AccessPolicy* accessPolicy,
                                 const WCHAR* clientId, const char* operation, bool* exempt) const {
-    *exempt = accessPolicy != nullptr && accessPolicy->IsWhiteListExempt();
+    *exempt = IsExemptBy(accessPolicy);
     if (*exempt) return true;
     if (KestraneServiceWhiteList::IsKeyPathInWhiteList(mode, keyPath, clientId)) return true;
     // A refusal reads like a missing root on purpose: a client learns nothing about

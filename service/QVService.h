@@ -81,6 +81,11 @@ public:
 // Bit 0 of a deleting destructor's flags: free the object's storage too.
 constexpr unsigned int kDeleteStorage = 1;
 
+// Marks the module's calls on objects the host made. Those objects have the slot tables
+// below but need not be C++ objects (a host written in C has no C++ type information
+// behind its tables), so the sanitizers' dynamic type check does not apply to them.
+#define QV_CALLS_HOST_OBJECT __attribute__((no_sanitize("vptr")))
+
 // Slots: [deleting destructor, IsWhiteListExempt]. The module calls only the second.
 class AccessPolicy {
 public:
@@ -90,6 +95,11 @@ public:
 protected:
     ~AccessPolicy() = default;  // destroyed through the slot above, never by delete
 };
+
+// The policy's answer; no policy exempts nothing.
+QV_CALLS_HOST_OBJECT inline bool IsExemptBy(AccessPolicy* policy) {
+    return policy != nullptr && policy->IsWhiteListExempt();
+}
 
 // What a callback object points at: MSVC's STL `_Func_base` for void(const WCHAR*),
 // six slots and no destructor. The module uses only DeleteThis.
@@ -118,7 +128,7 @@ static_assert(offsetof(ServiceCallback, target) == ServiceCallback::kStorageByte
 
 // What MSVC's std::function destructor does: the target destroys itself, and frees
 // itself when it does not live in the object's own storage.
-inline void DestroyServiceCallback(ServiceCallback* callback) {
+QV_CALLS_HOST_OBJECT inline void DestroyServiceCallback(ServiceCallback* callback) {
     if (!callback || !callback->target) return;
     ServiceCallbackTarget* target = callback->target;
     callback->target = nullptr;

@@ -293,14 +293,16 @@ int main(void) {
         return 2;
     }
     const uintptr_t base = (uintptr_t)module;
+    const char* const where = "KestraneService.dll+";
 #else
     Factory factory = QVCreateService;
     const uintptr_t base = 0;
+    const char* const where = "";
 #endif
     Service* service = factory();
     if (!service) return 2;
     for (int slot = 0; slot < 11; ++slot)
-        printf("slot %2d: module+0x%llx\n", slot + 1,
+        printf("slot %2d: %s0x%llx\n", slot + 1, where,
                (unsigned long long)((uintptr_t)((void* const*)service->slots)[slot] - base));
 
     Tour(service);  /* the first run also makes what the module keeps for its life */
