@@ -10,7 +10,7 @@ namespace Qv::Corvane::Server::Services::Kestrane {
 KestraneService::KestraneService()
     : logger(Logging::LogManager::GetLogger()), className(TypeName<KestraneService>()) {}
 
-// The host's `delete` of an MSVC-built service lands here with bit 0 set.
+// An MSVC-built host's `delete service` calls this slot with bit 0 set.
 void* KestraneService::DeletingDestructor(unsigned int flags) {
     if (flags & kDeleteStorage) {
         delete this;
