@@ -95,6 +95,20 @@ bool ScratchKey::KeyExists(const std::string& below) const {
     return true;
 }
 
+#ifdef _WIN32
+LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& target, bool isVolatile) {
+    HKEY link = nullptr;
+    LSTATUS result = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr,
+                                     REG_OPTION_CREATE_LINK | (isVolatile ? REG_OPTION_VOLATILE : 0),
+                                     KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr);
+    if (result != ERROR_SUCCESS) return result;
+    result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                            static_cast<DWORD>(target.size() * sizeof(WCHAR)));
+    RegCloseKey(link);
+    return result;
+}
+#endif
+
 std::string Quote(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
