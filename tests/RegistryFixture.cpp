@@ -4,13 +4,25 @@
 #include "platform/native/Emulation.h"
 #endif
 
+#include "platform/NtKeyCalls.h"
+
 #include <cstring>
 
 namespace KestraneTest {
 
 void DeleteTree(HKEY root, const WString& subKey) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return;
+    // A link goes itself; what it leads to stays (a delete by path would take the target).
+    DWORD type = 0;
+    if (RegQueryValueExW(key, WIDE("SymbolicLinkValue"), nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        DeleteOpenedKey(key);
+        RegCloseKey(key);
+        return;
+    }
     std::vector<WString> children;
     WCHAR name[256];
     for (DWORD i = 0;; ++i) {
