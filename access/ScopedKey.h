@@ -29,6 +29,12 @@ public:
     }
     HKEY Get() const { return key_; }
     HKEY* Address() { return &key_; }
+    // Hands the handle over: this no longer closes it.
+    HKEY Release() {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
     void Close() {
         if (IsOpenKey(key_)) RegCloseKey(key_);
         key_ = nullptr;

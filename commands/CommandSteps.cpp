@@ -1,6 +1,7 @@
 #include "service/KestraneService.h"
 
 #include "access/KestraneServiceHelper.h"
+#include "access/ListedKeyCreation.h"
 #include "access/OpenedKeyCheck.h"
 #include "access/ScopedKey.h"
 
@@ -56,6 +57,25 @@ bool KestraneService::IsWhereAllowed(WhiteListAccessMode mode, bool exempt, HKEY
     if (IsOpenedKeyInWhiteList(mode, key, root, &realName, clientId)) return true;
     LogWarning(clientId, operation, WIDE("%S.%S - key %s is outside the whitelist: refused"), realName.c_str());
     return false;
+}
+
+LSTATUS KestraneService::CreateForWriting(bool exempt, HKEY root, const WCHAR* keyPath, const WCHAR* subKey,
+                                          REGSAM access, ScopedKey& key, const WCHAR* clientId,
+                                          const char* operation, bool* refused) const {
+    *refused = false;
+    if (exempt) return CreateKey(root, subKey, access, key);
+    // Not the one RegCreateKeyExW of root and subkey that an exempt call makes: that
+    // call follows every link on the way and makes the missing keys at a link's target
+    // before anything could look where they went.
+    // The split left the root name in keyPath; the subkey follows its separator.
+    const std::basic_string<WCHAR> requested = std::basic_string<WCHAR>(keyPath) + WIDE("\\") + subKey;
+    const ListedCreation created =
+        CreateListedKey(WhiteListAccessMode::Write, root, subKey, requested, access, key, clientId);
+    if (created.refused) {
+        *refused = true;
+        LogWarning(clientId, operation, WIDE("%S.%S - key %s is outside the whitelist: refused"), created.name.c_str());
+    }
+    return created.result;
 }
 
 void KestraneService::WarnNoRootKey(const WCHAR* keyPath, const WCHAR* clientId, const char* operation) const {

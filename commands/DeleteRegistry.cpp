@@ -5,6 +5,7 @@
 #include "commands/ResultMember.h"
 #include "json/RequestRecords.h"
 #include "json/UtilHelper.h"
+#include "platform/NtKeyCalls.h"
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 
@@ -21,20 +22,30 @@ ServiceStatus KestraneService::DeleteRegistryKey(JsonDocument* request, JsonDocu
         const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey, KEY_READ,
                                                       accessPolicy, clientId, kOperation, root, &exempt);
         if (resolved != Success) return resolved;
-        // The delete acts on whatever the path leads to: look where that is first.
-        {
-            ScopedKey target;
-            if (OpenKey(root.Get(), subKey, KEY_READ | KEY_WOW64_64KEY, target) == ERROR_SUCCESS &&
-                !IsWhereAllowed(WhiteListAccessMode::Write, exempt, target.Get(), root.Get(), clientId, kOperation))
-                return NotWhiteListed;
-        }
         // Only a key without subkeys goes: the registry refuses the others, and
         // nothing here deletes a tree.
-        if (RegDeleteKeyW(root.Get(), subKey) == ERROR_SUCCESS) {
+        bool deleted = false;
+        if (exempt) {
+            deleted = RegDeleteKeyW(root.Get(), subKey) == ERROR_SUCCESS;
+        } else {
+            // Under the list, not RegDeleteKeyW by path but its two halves: the open
+            // (with DELETE, following links as it does), then the check of where the
+            // handle leads, then NtDeleteKey on that same handle. A path deleted again
+            // after the check could meanwhile lead through a link somewhere else.
+            ScopedKey target;
+            if (OpenKey(root.Get(), subKey, DELETE, target) == ERROR_SUCCESS) {
+                if (!IsWhereAllowed(WhiteListAccessMode::Write, exempt, target.Get(), root.Get(), clientId,
+                                    kOperation))
+                    return NotWhiteListed;
+                deleted = DeleteOpenedKey(target.Get()) == ERROR_SUCCESS;
+            }
+        }
+        if (deleted) {
             AddResult(response, true);
             return Success;
         }
-        // Why did it fail? A key that still opens exists and could not be deleted.
+        // Why did it fail? A key that still opens exists and could not be deleted. (Only
+        // the answer depends on this open by path; nothing is done through it.)
         const LSTATUS opened = OpenKey(root.Get(), subKey, KEY_READ, key);
         if (opened == ERROR_SUCCESS) return GeneralFailure;
         if (opened == ERROR_FILE_NOT_FOUND) {
@@ -78,14 +89,25 @@ ServiceStatus KestraneService::DeleteRegistryValue(JsonDocument* request, JsonDo
             WarnFailedCall(WIDE("RegQueryValueEx"), queried, clientId, kOperation);
             return GeneralFailure;
         }
-        key.Close();
-
-        // A current-user root opened for reading cannot delete: resolve again for
-        // writing. The path now reads as its root name only, so this call's subkey is
-        // empty and the first one stays in use.
-        WCHAR* rootOnly = nullptr;
-        writeRoot.Reset(KestraneServiceHelper::GetRootKey(record.keyPath, &rootOnly, KEY_WRITE, clientId));
-        const LSTATUS deleted = RegDeleteKeyValueW(writeRoot.Get(), subKey, record.regKeyValueName);
+        LSTATUS deleted = ERROR_SUCCESS;
+        if (exempt) {
+            key.Close();
+            // A current-user root opened for reading cannot delete: resolve again for
+            // writing. The path now reads as its root name only, so this call's subkey
+            // is empty and the first one stays in use.
+            WCHAR* rootOnly = nullptr;
+            writeRoot.Reset(KestraneServiceHelper::GetRootKey(record.keyPath, &rootOnly, KEY_WRITE, clientId));
+            deleted = RegDeleteKeyValueW(writeRoot.Get(), subKey, record.regKeyValueName);
+        } else {
+            // Under the list, not RegDeleteKeyValueW by path from a second root: the
+            // path could lead elsewhere by now. The value goes from the key just
+            // checked, through a second handle to it with the right to change values
+            // (RegOpenKeyExW with an empty subkey); a refused handle answers as a
+            // refused delete would.
+            ScopedKey writable;
+            deleted = OpenKey(key.Get(), WIDE(""), KEY_SET_VALUE, writable);
+            if (deleted == ERROR_SUCCESS) deleted = RegDeleteValueW(writable.Get(), record.regKeyValueName);
+        }
         // A value that went away since the check is as good as deleted.
         const bool gone = deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
         AddResult(response, gone);

@@ -22,10 +22,11 @@ ServiceStatus KestraneService::WriteRegistryKey(JsonDocument* request, JsonDocum
                            clientId, kOperation, root, &exempt);
         if (resolved != Success) return resolved;
         // Missing parents are created too; an existing key is simply opened.
-        const LSTATUS created = CreateKey(root.Get(), subKey, KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY, key);
-        if (created == ERROR_SUCCESS &&
-            !IsWhereAllowed(WhiteListAccessMode::Write, exempt, key.Get(), root.Get(), clientId, kOperation))
-            return NotWhiteListed;
+        bool refused = false;
+        const LSTATUS created = CreateForWriting(exempt, root.Get(), record.keyPath, subKey,
+                                                 KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY, key, clientId, kOperation,
+                                                 &refused);
+        if (refused) return NotWhiteListed;
         ServiceStatus status = GeneralFailure;
         if (created == ERROR_SUCCESS) {
             LogInfo(clientId, kOperation, WIDE("%S.%S - create reg key at key path: %s"), record.keyPath);
@@ -53,13 +54,14 @@ ServiceStatus KestraneService::WriteRegistryValue(JsonDocument* request, JsonDoc
         const ServiceStatus resolved = ResolveAllowed(WhiteListAccessMode::Write, record.keyPath, &subKey,
                                                       KEY_ALL_ACCESS, accessPolicy, clientId, kOperation, root, &exempt);
         if (resolved != Success) return resolved;
-        const LSTATUS created = CreateKey(root.Get(), subKey, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key);
+        bool refused = false;
+        const LSTATUS created = CreateForWriting(exempt, root.Get(), record.keyPath, subKey,
+                                                 KEY_ALL_ACCESS | KEY_WOW64_64KEY, key, clientId, kOperation, &refused);
+        if (refused) return NotWhiteListed;
         if (created != ERROR_SUCCESS) {
             WarnFailedCall(WIDE("RegOpenKeyEx"), created, clientId, kOperation);
             return OpenKeyFailed;
         }
-        if (!IsWhereAllowed(WhiteListAccessMode::Write, exempt, key.Get(), root.Get(), clientId, kOperation))
-            return NotWhiteListed;
         // A failed value write leaves the key it created: the key is not undone.
         const ServiceStatus status = WriteValueToRegistry(key.Address(), record.regKeyValueName,
                                                           record.requestedDataType, record.writeDataValue, clientId);

@@ -80,6 +80,11 @@ private:
     // allows, not behind a link planted below a listed key. False after its warning.
     bool IsWhereAllowed(WhiteListAccessMode mode, bool exempt, HKEY key, HKEY root, const WCHAR* clientId,
                         const char* operation) const;
+    // The key a write command writes to, opened or created: by the registry's own
+    // create when the policy exempts the call, else only inside the write list
+    // (CreateListedKey). The registry's result; *refused after the refusal's warning.
+    LSTATUS CreateForWriting(bool exempt, HKEY root, const WCHAR* keyPath, const WCHAR* subKey, REGSAM access,
+                             ScopedKey& key, const WCHAR* clientId, const char* operation, bool* refused) const;
     // What every read command does first: the read whitelist, the root, the key opened for reading.
     ServiceStatus OpenForReading(WCHAR* keyPath, AccessPolicy* accessPolicy, const WCHAR* clientId,
                                  const char* operation, ScopedRootKey& root, ScopedKey& key) const;

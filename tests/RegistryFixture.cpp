@@ -4,13 +4,25 @@
 #include "platform/native/Emulation.h"
 #endif
 
+#include "platform/NtKeyCalls.h"
+
 #include <cstring>
 
 namespace KestraneTest {
 
 void DeleteTree(HKEY root, const WString& subKey) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return;
+    // A link goes itself; what it leads to stays (a delete by path would take the target).
+    DWORD type = 0;
+    if (RegQueryValueExW(key, WIDE("SymbolicLinkValue"), nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        DeleteOpenedKey(key);
+        RegCloseKey(key);
+        return;
+    }
     std::vector<WString> children;
     WCHAR name[256];
     for (DWORD i = 0;; ++i) {
@@ -94,6 +106,20 @@ bool ScratchKey::KeyExists(const std::string& below) const {
     RegCloseKey(key);
     return true;
 }
+
+#ifdef _WIN32
+LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& target, bool isVolatile) {
+    HKEY link = nullptr;
+    LSTATUS result = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr,
+                                     REG_OPTION_CREATE_LINK | (isVolatile ? REG_OPTION_VOLATILE : 0),
+                                     KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr);
+    if (result != ERROR_SUCCESS) return result;
+    result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                            static_cast<DWORD>(target.size() * sizeof(WCHAR)));
+    RegCloseKey(link);
+    return result;
+}
+#endif
 
 std::string Quote(const std::string& text) {
     std::string out = "\"";

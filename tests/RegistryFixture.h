@@ -39,6 +39,12 @@ private:
 // Removes a key and everything below it (the commands only delete leaf keys).
 void DeleteTree(HKEY root, const WString& subKey);
 
+#ifdef _WIN32
+// Makes root\subKey a registry link to `target` (\Registry\...): ERROR_SUCCESS or the
+// failing call's result. Volatile links go with the wineserver.
+LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& target, bool isVolatile = true);
+#endif
+
 // A JSON string literal for the text, with backslashes and quotes escaped.
 std::string Quote(const std::string& text);
 

@@ -4,17 +4,12 @@
 #include "access/KestraneServiceWhiteList.h"
 #include "json/RequestRecords.h"
 #include "tests/JsonTestSupport.h"
+#include "tests/WhiteListInspector.h"
 
 using namespace KestraneTest;
 using Svc::WhiteListAccessMode;
 using Svc::Kestrane::KestraneServiceWhiteList;
 
-namespace Qv::Corvane::Server::Services::Kestrane {
-struct WhiteListInspector {
-    static const std::vector<WString>& Read() { return KestraneServiceWhiteList::readWhiteList; }
-    static const std::vector<WString>& Write() { return KestraneServiceWhiteList::writeWhiteList; }
-};
-}  // namespace Qv::Corvane::Server::Services::Kestrane
 
 namespace {
 

@@ -6,6 +6,7 @@ using namespace KestraneEmu::Detail;
 
 LSTATUS KestraneQueryKeyName(HKEY key, std::u16string* name) {
     const std::lock_guard<std::mutex> lock(StateMutex());
+    if (IsPredefinedRoot(key)) return ERROR_INVALID_HANDLE;  // ntdll knows no pseudo-handles
     OpenKey open;
     const LSTATUS result = ResolveLocked(key, 0, &open);
     if (result != ERROR_SUCCESS) return result;

@@ -17,7 +17,7 @@ bool InPredefinedRange(HKEY key) {
 
 }  // namespace
 
-LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM desired, PHKEY result) {
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
     DWORD fault = 0;
     if (TakeFault("RegOpenKeyExW", &fault)) {
         if (result != nullptr) *result = nullptr;
@@ -39,14 +39,15 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM desire
     std::vector<std::u16string> components;
     if (const LSTATUS status = SplitPathLocked(subKey, &components)) return status;
     std::shared_ptr<RegKey> target;
-    if (const LSTATUS status = WalkLocked(parent.key, components, &target)) return status;
+    if (const LSTATUS status = WalkLocked(parent.key, components, &target, (options & REG_OPTION_OPEN_LINK) != 0))
+        return status;
     if (IsDeniedLocked(*target, desired)) return ERROR_ACCESS_DENIED;
     *result = AddHandleLocked(target, desired);
     RecordOpenLocked(desired);
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*className*/, DWORD /*options*/,
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*className*/, DWORD options,
                         REGSAM desired, const void* /*securityAttributes*/, PHKEY result, LPDWORD disposition) {
     DWORD fault = 0;
     if (TakeFault("RegCreateKeyExW", &fault)) return static_cast<LSTATUS>(fault);
@@ -64,13 +65,18 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*class
     if (IsDeniedPathLocked(targetPath, desired)) return ERROR_ACCESS_DENIED;
 
     // One component at a time, as Wine's kernelbase does: parents made before a
-    // failing component (one over the length limit) stay made.
+    // failing component (one over the length limit) stay made. Existing links are
+    // followed, the last one too unless the options ask for the link itself; one whose
+    // target is missing fails, as under Wine.
     std::shared_ptr<RegKey> current = parent.key;
     bool created = false;
-    for (const std::u16string& name : components) {
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        const std::u16string& name = components[i];
         const auto it = current->subkeys.find(FoldCase(name));
         if (it != current->subkeys.end()) {
-            current = it->second;
+            const bool last = i + 1 == components.size();
+            current = last && (options & REG_OPTION_OPEN_LINK) ? it->second : FollowLinkLocked(it->second);
+            if (!current) return ERROR_FILE_NOT_FOUND;
             created = false;
             continue;
         }
@@ -166,5 +172,16 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LPDWOR
     if (maxValueLength != nullptr) *maxValueLength = largestData;
     if (securityDescriptor != nullptr) *securityDescriptor = 0;
     if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+LSTATUS KestraneDeleteOpenedKey(HKEY key) {
+    const std::lock_guard<std::mutex> lock(StateMutex());
+    if (IsPredefinedRoot(key)) return ERROR_INVALID_HANDLE;  // ntdll knows no pseudo-handles
+    OpenKey open;
+    if (const LSTATUS status = ResolveLocked(key, DELETE, &open)) return status;
+    if (IsDeleteDeniedLocked(*open.key) || !open.key->subkeys.empty() || open.key->parent == nullptr)
+        return ERROR_ACCESS_DENIED;
+    DetachLocked(*open.key);
     return ERROR_SUCCESS;
 }

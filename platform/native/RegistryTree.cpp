@@ -2,6 +2,7 @@
 
 #include "platform/native/Emulation.h"
 
+#include <cstring>
 #include <unordered_map>
 
 namespace KestraneEmu::Detail {
@@ -19,27 +20,52 @@ struct RegistryState {
     REGSAM lastOpenAccess = 0;
 };
 
+RegistryState& State();
+
+std::vector<std::u16string> Components(const std::u16string& path) {
+    std::vector<std::u16string> components;
+    SplitPathLocked(path.c_str(), &components);
+    return components;
+}
+
+// Existing links on the way are followed, as an open would.
 std::shared_ptr<RegKey> EnsurePathLocked(const std::shared_ptr<RegKey>& from, const std::u16string& path) {
     std::shared_ptr<RegKey> key = from;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) end = path.size();
-        const std::u16string name = path.substr(start, end - start);
+    for (const std::u16string& name : Components(path)) {
         const auto it = key->subkeys.find(FoldCase(name));
-        key = it != key->subkeys.end() ? it->second : CreateChildLocked(*key, name);
-        start = end + 1;
+        key = it != key->subkeys.end() ? FollowLinkLocked(it->second) : CreateChildLocked(*key, name);
+        if (!key) return from;  // only the skeleton's own paths come here, and they resolve
     }
     return key;
 }
 
+void MakeLinkLocked(RegistryState& state, const std::u16string& parent, const std::u16string& name,
+                    const std::u16string& target) {
+    const std::shared_ptr<RegKey> link = CreateChildLocked(*EnsurePathLocked(state.root, parent), name);
+    link->link = true;
+    const std::u16string valueName = u"SymbolicLinkValue";
+    RegValue& value = link->values[FoldCase(valueName)];
+    value.name = valueName;
+    value.type = REG_LINK;
+    const auto* bytes = reinterpret_cast<const BYTE*>(target.data());
+    value.data.assign(bytes, bytes + target.size() * sizeof(char16_t));  // no terminator, as Windows stores it
+}
+
 void BuildSkeletonLocked(RegistryState& state) {
     // Wine's own spelling of these keys; HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG
-    // are where Wine maps them.
+    // are where Wine maps them. The links are those of a stock Windows that listed
+    // keys lie behind (the test prefix gets the same).
     EnsurePathLocked(state.root, u"Machine\\Software\\Classes");
-    EnsurePathLocked(state.root, u"Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current");
-    EnsurePathLocked(state.root, u"User\\" + std::u16string(kDefaultUserSid));
-    EnsurePathLocked(state.root, u"User\\S-1-5-18");
+    EnsurePathLocked(state.root, u"Machine\\System\\ControlSet001\\Hardware Profiles\\Current");
+    EnsurePathLocked(state.root, u"Machine\\System\\ControlSet001\\Control\\Print\\Printers");
+    MakeLinkLocked(state, u"Machine\\System", u"CurrentControlSet", u"\\Registry\\Machine\\System\\ControlSet001");
+    MakeLinkLocked(state, u"Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Print", u"Printers",
+                   u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Print\\Printers");
+    const std::u16string user = kDefaultUserSid;
+    EnsurePathLocked(state.root, u"User\\" + user + u"_Classes");
+    MakeLinkLocked(state, u"User\\" + user + u"\\Software", u"Classes", u"\\Registry\\User\\" + user + u"_Classes");
+    EnsurePathLocked(state.root, u"User\\.Default");
+    MakeLinkLocked(state, u"User", u"S-1-5-18", u"\\Registry\\User\\.Default");
 }
 
 RegistryState& State() {
@@ -122,17 +148,37 @@ LSTATUS SplitPathLocked(const WCHAR* path, std::vector<std::u16string>* componen
 }
 
 LSTATUS WalkLocked(const std::shared_ptr<RegKey>& from, const std::vector<std::u16string>& components,
-                   std::shared_ptr<RegKey>* found) {
+                   std::shared_ptr<RegKey>* found, bool openLink) {
     for (const std::u16string& name : components)
         if (name.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
     std::shared_ptr<RegKey> key = from;
-    for (const std::u16string& name : components) {
-        const auto it = key->subkeys.find(FoldCase(name));
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        const auto it = key->subkeys.find(FoldCase(components[i]));
         if (it == key->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-        key = it->second;
+        key = openLink && i + 1 == components.size() ? it->second : FollowLinkLocked(it->second);
+        if (!key) return ERROR_FILE_NOT_FOUND;
     }
     *found = key;
     return ERROR_SUCCESS;
+}
+
+std::shared_ptr<RegKey> FollowLinkLocked(const std::shared_ptr<RegKey>& key, int depth) {
+    if (!key->link) return key;
+    if (depth > 16) return nullptr;
+    const auto value = key->values.find(u"symboliclinkvalue");
+    if (value == key->values.end()) return nullptr;
+    std::u16string target(value->second.data.size() / sizeof(char16_t), u'\0');
+    if (!target.empty()) std::memcpy(&target[0], value->second.data.data(), target.size() * sizeof(char16_t));
+    const std::u16string prefix = u"\\registry\\";
+    if (target.size() <= prefix.size() || FoldCase(target.substr(0, prefix.size())) != prefix) return nullptr;
+    std::shared_ptr<RegKey> current = State().root;
+    for (const std::u16string& name : Components(target.substr(prefix.size()))) {
+        const auto it = current->subkeys.find(FoldCase(name));
+        if (it == current->subkeys.end()) return nullptr;
+        current = FollowLinkLocked(it->second, depth + 1);
+        if (!current) return nullptr;
+    }
+    return current;
 }
 
 std::u16string FoldedPathLocked(const RegKey& key) {

@@ -26,6 +26,9 @@ struct RegKey {
     std::u16string name;
     RegKey* parent = nullptr;  // null for the tree's root and for deleted keys
     bool deleted = false;
+    // A registry link: the value "SymbolicLinkValue" (REG_LINK) names its target,
+    // \Registry\..., and opening it leads there unless the open asks for the link itself.
+    bool link = false;
     // Keyed by FoldCase(name), so iteration is Wine's enumeration order.
     std::map<std::u16string, std::shared_ptr<RegKey>> subkeys;
     std::map<std::u16string, RegValue> values;
@@ -49,8 +52,13 @@ LSTATUS ResolveLocked(HKEY handle, REGSAM needed, OpenKey* out);
 LSTATUS SplitPathLocked(const WCHAR* path, std::vector<std::u16string>* components);
 
 // Walks existing keys: 2 when one is missing, 87 for a component over Wine's limit.
+// Links on the way are followed, the last one too unless `openLink`.
 LSTATUS WalkLocked(const std::shared_ptr<RegKey>& from, const std::vector<std::u16string>& components,
-                   std::shared_ptr<RegKey>* found);
+                   std::shared_ptr<RegKey>* found, bool openLink = false);
+
+// Where a key leads: itself, or for a link the key its target names (null when that
+// is missing, the target is malformed, or links chain deeper than Wine's limit of 16).
+std::shared_ptr<RegKey> FollowLinkLocked(const std::shared_ptr<RegKey>& key, int depth = 0);
 
 // Denials set by DenyAccess, matched on the key's full path.
 bool IsDeniedLocked(const RegKey& key, REGSAM requested);

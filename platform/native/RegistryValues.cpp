@@ -248,3 +248,6 @@ LSTATUS RegDeleteKeyValueW(HKEY key, LPCWSTR subKey, LPCWSTR valueName) {
     if (open.key->values.erase(FoldCase(name)) == 0) return ERROR_FILE_NOT_FOUND;
     return ERROR_SUCCESS;
 }
+
+// Wine implements it as RegDeleteKeyValueW without a subkey (and so shares its faults).
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) { return RegDeleteKeyValueW(key, nullptr, valueName); }

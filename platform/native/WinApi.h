@@ -60,6 +60,7 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LSTATUS RegDeleteKeyValueW(HKEY key, LPCWSTR subKey, LPCWSTR valueName);
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 
 // crypt32: Base64
 BOOL CryptBinaryToStringW(const BYTE* binary, DWORD binaryLength, DWORD flags, LPWSTR text, DWORD* textLength);
@@ -78,3 +79,5 @@ RPC_STATUS RpcRevertToSelf();
 // ntdll: the full name of the key a handle refers to (KeyNameInformation), such as
 // \REGISTRY\MACHINE\SOFTWARE\QV, in the emulation's spelling of each component.
 LSTATUS KestraneQueryKeyName(HKEY key, std::u16string* name);
+// ntdll: NtDeleteKey on a handle opened with DELETE, as a Win32 error.
+LSTATUS KestraneDeleteOpenedKey(HKEY key);

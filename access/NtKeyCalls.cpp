@@ -1,4 +1,4 @@
-#include "platform/KeyName.h"
+#include "platform/NtKeyCalls.h"
 
 #ifdef _WIN32
 #include <winternl.h>
@@ -8,6 +8,7 @@
 
 extern "C" NTSTATUS NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
                                      ULONG* resultLength);
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
 constexpr int kKeyNameInformation = 3;
@@ -40,6 +41,9 @@ LSTATUS QueryKeyName(HKEY key, std::basic_string<WCHAR>* name) {
         return ERROR_SUCCESS;
     }
 }
+
+LSTATUS DeleteOpenedKey(HKEY key) { return static_cast<LSTATUS>(RtlNtStatusToDosError(NtDeleteKey(key))); }
 #else
 LSTATUS QueryKeyName(HKEY key, std::basic_string<WCHAR>* name) { return KestraneQueryKeyName(key, name); }
+LSTATUS DeleteOpenedKey(HKEY key) { return KestraneDeleteOpenedKey(key); }
 #endif
