@@ -38,9 +38,13 @@ void AppendAscii(WideString& out, const char* text) {
 
 void AppendUnitEscape(WideString& out, uint32_t c) {
     static const char digits[] = "0123456789ABCDEF";
-    const char escape[] = {'\\', 'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15],
-                           digits[c & 15], 0};
-    AppendAscii(out, escape);
+    const WCHAR escape[] = {u'\\',
+                            u'u',
+                            static_cast<WCHAR>(digits[(c >> 12) & 15]),
+                            static_cast<WCHAR>(digits[(c >> 8) & 15]),
+                            static_cast<WCHAR>(digits[(c >> 4) & 15]),
+                            static_cast<WCHAR>(digits[c & 15])};
+    out.append(escape, 6);
 }
 
 void AppendQuoted(WideString& out, const WCHAR* text, std::size_t length) {

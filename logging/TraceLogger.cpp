@@ -81,7 +81,7 @@ void AppendTimestamp(std::string& out) {
     const long long now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     const long long secs = now / 1000;
     thread_local long long cachedSecond = -1;
-    thread_local char cached[32];
+    thread_local char cached[96];
     if (secs != cachedSecond) {
         const long long sod = secs % 86400;
         const long long z = secs / 86400 + 719468;  // days since 0000-03-01
