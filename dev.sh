@@ -111,6 +111,9 @@ bench() {
   echo "== bench under Wine ($reps rounds)"
   tools/wine-server.sh start >/dev/null
   (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-bench.exe --reps "$reps") | tee "$out/wine.tsv"
+  echo "== a logged against an unlogged id 4 call under Wine (log to a file)"
+  (cd build/windows/bin && KESTRANE_LOG="Z:${out//\//\\}\\log-cost.log" \
+     ../../../tools/wine-run.sh kestrane-bench.exe --log-cost --reps "$((reps * 3))") | tee "$out/log-cost.tsv"
   echo "== host end to end under Wine (1 and 8 clients)"
   (cd build/windows/bin && ../../../tools/wine-run.sh kestrane-host-bench.exe --reps "$((reps * 2))") |
     tee "$out/host.tsv"

@@ -4,6 +4,8 @@
 //   kestrane-bench.exe [--reps N] [--largest N]   one TSV row per case on stdout
 //   kestrane-bench.exe --trace [--largest N]      one call of each between marker key
 //                                                 opens, for counting wineserver requests
+//   kestrane-bench.exe --log-cost [--reps N]      an id 4 call that logs a line against
+//                                                 one that logs none (run it with the log on)
 //
 // Rows: row, case, module median us, raw median us, ratio, repetitions.
 #include "BenchCall.h"
@@ -112,6 +114,21 @@ private:
     handle_t binding_ = nullptr;
 };
 
+// The log's cost: the same read with and without the one warning line a request without
+// "expandString" writes; the "raw" side of this case is the module's unlogged call.
+Case g_unlogged;
+void RunUnlogged(const Case&) { RunModule(g_service, g_unlogged); }
+
+std::vector<Case> LogCostCases() {
+    std::vector<Case> cases = MakeCases(1);
+    Case logged = cases.at(1);  // id 4 read REG_SZ, which leaves "expandString" out
+    g_unlogged = logged;
+    g_unlogged.request.insert(g_unlogged.request.size() - 1, WIDE(",\"expandString\":false"));
+    logged.name = "id 4 logging one line";
+    logged.raw = RunUnlogged;
+    return {logged};
+}
+
 long RepsFor(const Case& c, long reps) {
     // The listing cases cost about one round trip per entry: fewer rounds keep the run short.
     const long scaled = c.count > 10 ? reps / static_cast<long>(c.count / 10) : reps;
@@ -130,13 +147,15 @@ int wmain(int argc, wchar_t** argv) {
     long reps = 1000;
     std::size_t largest = 10000;
     bool traced = false;
+    bool logCost = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--trace") traced = true;
+        else if (arg == L"--log-cost") logCost = true;
         else if (arg == L"--reps" && i + 1 < argc) reps = std::wcstol(argv[++i], nullptr, 10);
         else if (arg == L"--largest" && i + 1 < argc) largest = std::wcstoul(argv[++i], nullptr, 10);
         else {
-            std::fprintf(stderr, "usage: kestrane-bench.exe [--trace] [--reps N] [--largest N]\n");
+            std::fprintf(stderr, "usage: kestrane-bench.exe [--trace | --log-cost] [--reps N] [--largest N]\n");
             return 2;
         }
     }
@@ -155,7 +174,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "cannot create the benchmark keys\n");
         return 1;
     }
-    g_cases = MakeCases(largest);
+    g_cases = logCost ? LogCostCases() : MakeCases(largest);
     int failed = 0;
     {
         BenchServer server;

@@ -95,9 +95,9 @@ def machine():
     ]
 
 
-def wine_rows(folder):
+def wine_rows(folder, name="wine.tsv"):
     rows = []
-    path = os.path.join(folder, "wine.tsv")
+    path = os.path.join(folder, name)
     if os.path.exists(path):
         for line in open(path):
             parts = line.rstrip("\n").split("\t")
@@ -244,6 +244,13 @@ def host_table(folder):
     return "\n".join(lines) if len(lines) > 2 else "(no host run)"
 
 
+def log_cost_table(rows):
+    lines = ["| case | logged (µs) | unlogged (µs) | logged / unlogged | rounds |", "|---|---:|---:|---:|---:|"]
+    for name, logged, unlogged, ratio, reps in rows:
+        lines.append(f"| {name} | {logged:.1f} | {unlogged:.1f} | {ratio:.3f} | {reps} |")
+    return "\n".join(lines)
+
+
 def include(name):
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
     return open(path).read().strip() if os.path.exists(path) else ""
@@ -270,6 +277,16 @@ def write_report(out, folder):
         "runs inside an in-process ncalrpc call (bench/BenchCall.idl), so the caller lookup is the real one.",
         "",
         wine_table(rows) if rows else "(no Wine run)",
+        "",
+        "## The cost of a log line (under Wine, goal ≤ 1.05×)",
+        "",
+        "`kestrane-bench.exe --log-cost` with the log written to a file (`KESTRANE_LOG`): an id 4 read that logs "
+        "one warning (its request leaves out \"expandString\") against the same read with \"expandString\" given, "
+        "which logs nothing; both through `ExecuteCommand`, alternating. Before the batched writer this was "
+        "1.07×.",
+        "",
+        log_cost_table(wine_rows(folder, "log-cost.tsv"))
+        if wine_rows(folder, "log-cost.tsv") else "(no run)",
         "",
         "## wineserver requests of one call (WINEDEBUG=+server)",
         "",

@@ -3,9 +3,16 @@
 
 namespace Kestrane::Host {
 
+// Opens the log on the host's own account, before any client is served; FlushLog writes
+// out the lines still waiting (the host calls it every second and when it stops).
+void OpenLog();
+void FlushLog();
 void LogInfo(const wchar_t* text);
 void LogError(const wchar_t* text);
-// A request or session the host turned away before the module saw it.
-void LogRejected(const wchar_t* clientId, const char* operation, const wchar_t* reason);
+// A session opened: the id the client claimed, and the process id the RPC runtime gave.
+void LogSessionOpened(const wchar_t* clientId, unsigned long processId);
+// A request or session the host turned away before the module saw it; the process id is
+// the one the RPC runtime gave for the session (0 when there is none).
+void LogRejected(const wchar_t* clientId, unsigned long processId, const char* operation, const wchar_t* reason);
 
 }  // namespace Kestrane::Host

@@ -60,7 +60,9 @@ bool ParseOptions(int first, int argc, wchar_t** argv, Kestrane::Host::HostOptio
 
 namespace Kestrane::Host {
 
-int Serve(const HostOptions& options, void (*onListening)()) {
+namespace {
+
+int ServeWithLog(const HostOptions& options, void (*onListening)()) {
     LogInfo(L"KestraneHost: starting");
     LoadedModule module(ModulePath().c_str());
     if (module.Service() == nullptr) {
@@ -85,6 +87,15 @@ int Serve(const HostOptions& options, void (*onListening)()) {
     }
     LogInfo(L"KestraneHost: stopped");
     return 0;
+}
+
+}  // namespace
+
+int Serve(const HostOptions& options, void (*onListening)()) {
+    OpenLog();  // on the host's own account, before any client is impersonated
+    const int code = ServeWithLog(options, onListening);
+    FlushLog();  // the lines of the last second, also when the service manager stops the host
+    return code;
 }
 
 }  // namespace Kestrane::Host

@@ -1,8 +1,10 @@
 #include "host/RpcHost.h"
 
 #include "KestraneHost.h"
+#include "access/CallerProcessId.h"
 #include "host/ContractObjects.h"
 #include "host/HostLog.h"
+#include "logging/Logging.h"
 
 #include <atomic>
 #include <cstring>
@@ -39,11 +41,15 @@ wchar_t* StubCopy(const wchar_t* text) {
 LONG OpenSession(handle_t, const wchar_t* clientId, KestraneSession* session) {
     CallInFlight call;
     *session = nullptr;
+    DWORD processId = 0;
+    if (Qv::Corvane::Server::Services::Kestrane::InquireCallerProcessId(&processId) != RPC_S_OK) processId = 0;
     Kestrane::Host::Session* opened = g_sessions->Open(clientId);
     if (opened == nullptr) {
-        Kestrane::Host::LogRejected(clientId, "OpenSession", L"the module made no client context");
+        Kestrane::Host::LogRejected(clientId, processId, "OpenSession", L"the module made no client context");
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+    opened->processId = processId;
+    Kestrane::Host::LogSessionOpened(clientId, processId);
     *session = opened;
     return 0;
 }
@@ -56,13 +62,14 @@ LONG Execute(KestraneSession session, LONG functionId, const wchar_t* request, U
     // The runtime runs no rundown while this call holds the handle, but a handle the
     // host already released at shutdown must not be used.
     if (!g_sessions->Contains(session)) {
-        Kestrane::Host::LogRejected(L"", "Execute", L"a request on a session that has ended");
+        Kestrane::Host::LogRejected(L"", 0, "Execute", L"a request on a session that has ended");
         return ERROR_INVALID_HANDLE;
     }
     const auto* opened = static_cast<Kestrane::Host::Session*>(session);
     const std::size_t units = std::wcslen(request);
     if (units * sizeof(wchar_t) > Kestrane::Host::kMaxRequestBytes) {
-        Kestrane::Host::LogRejected(opened->clientId.c_str(), "Execute", L"a request over the size limit");
+        Kestrane::Host::LogRejected(opened->clientId.c_str(), opened->processId, "Execute",
+                                    L"a request over the size limit");
         return ERROR_MESSAGE_EXCEEDS_MAX_SIZE;
     }
     // No one is exempt from the module's whitelists: every client of this host is equally untrusted.
@@ -93,7 +100,9 @@ LONG HostStatus(handle_t, ULONG* liveSessions, ULONG* callsInFlight) {
 
 LONG StopHost(handle_t) {
     if (!g_allowStop) {
-        Kestrane::Host::LogRejected(L"", "StopHost", L"stopping is not allowed for clients of this host");
+        DWORD processId = 0;
+        if (Qv::Corvane::Server::Services::Kestrane::InquireCallerProcessId(&processId) != RPC_S_OK) processId = 0;
+        Kestrane::Host::LogRejected(L"", processId, "StopHost", L"stopping is not allowed for clients of this host");
         return ERROR_ACCESS_DENIED;
     }
     Kestrane::Host::RpcHost::RequestStop();
@@ -139,7 +148,9 @@ RpcHost::~RpcHost() {
 }
 
 void RpcHost::WaitForStopRequest() {
-    if (g_stopEvent != nullptr) WaitForSingleObject(g_stopEvent, INFINITE);
+    if (g_stopEvent == nullptr) return;
+    // The logging library starts no thread of its own: this one writes out waiting lines.
+    while (WaitForSingleObject(g_stopEvent, Qv::Corvane::Logging::kLogFlushMs) == WAIT_TIMEOUT) FlushLog();
 }
 
 void RpcHost::RequestStop() {

@@ -14,7 +14,8 @@ namespace Kestrane::Host {
 
 struct Session {
     Qv::Corvane::Server::Services::ClientContext* context = nullptr;
-    std::wstring clientId;  // for the host's own log lines
+    std::wstring clientId;          // for the host's own log lines, as the client claimed it
+    unsigned long processId = 0;    // the client's process, as the RPC runtime gave it
 };
 
 class SessionTable {

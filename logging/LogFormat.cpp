@@ -1,12 +1,10 @@
 // Placeholder formatting shared by every record form.
-#include "logging/Logging.h"
+#include "logging/LogField.h"
 
 #include <string>
 
 namespace Qv::Corvane::Logging {
 namespace {
-
-using WideString = std::basic_string<WCHAR>;
 
 void AppendAscii(WideString& out, const char* text) {
     for (; *text; ++text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
@@ -15,12 +13,18 @@ void AppendAscii(WideString& out, const char* text) {
 void AppendArg(WideString& out, const LogArg& arg) {
     switch (arg.kind()) {
     case LogArg::Kind::Narrow:
-        // 8-bit labels and class names are ASCII; other bytes are shown as Latin-1.
-        AppendAscii(out, arg.narrow() ? arg.narrow() : "(null)");
+        // 8-bit labels and class names are ASCII; other bytes are read as Latin-1.
+        if (arg.narrow()) {
+            AppendNarrowField(out, arg.narrow());
+        } else {
+            AppendAscii(out, "(null)");
+        }
         break;
     case LogArg::Kind::Wide:
         if (arg.wide()) {
-            for (const WCHAR* p = arg.wide(); *p; ++p) out.push_back(*p);
+            std::size_t length = 0;
+            while (arg.wide()[length] != 0) ++length;
+            AppendField(out, arg.wide(), length);
         } else {
             AppendAscii(out, "(null)");
         }
@@ -33,14 +37,12 @@ void AppendArg(WideString& out, const LogArg& arg) {
 
 }  // namespace
 
-std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_t count, WCHAR* out,
-                             std::size_t capacity) {
-    WideString text;
+void FormatMessageText(WideString& text, const WCHAR* format, const LogArg* args, std::size_t count) {
     std::size_t next = 0;
     if (!format) AppendAscii(text, "(null format)");
     for (const WCHAR* p = format; p && *p; ++p) {
         if (*p != u'%') {
-            text.push_back(*p);
+            AppendLiteral(text, *p);
             continue;
         }
         const WCHAR spec = p[1];
@@ -60,6 +62,12 @@ std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_
             text.push_back(u'%');
         }
     }
+}
+
+std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_t count, WCHAR* out,
+                             std::size_t capacity) {
+    WideString text;
+    FormatMessageText(text, format, args, count);
     if (capacity > 0) {
         const std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
         text.copy(out, n);

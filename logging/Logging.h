@@ -7,6 +7,16 @@
 //   anything else is copied as written (so "$s" stays "$s").
 // The arguments are captured with their types (LogArg), so a format with more
 // placeholders than arguments prints "(missing)" instead of reading past them.
+//
+// Every text that comes from outside (each %s and %S argument, the client id, a plain
+// form's text) is a field, and a field can never end a line or fake one. A field of
+// ordinary characters is written as it stands, backslashes and all. A field holding a
+// double quote or a character that could break or disguise a line (C0 controls, DEL,
+// U+0085, U+2028, U+2029, bidirectional controls, a lone surrogate) is written as one
+// quoted JSON string instead: "a\b\u000Ac". A plain field never holds a double quote,
+// so a quote always opens a quoted field, and inside one every backslash is an escape;
+// a reader can always tell a literal backslash from an escape. A field longer than
+// kMaxFieldUnits is quoted, cut, and followed by [cut: N units], N its full length.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +35,19 @@
 #endif
 
 namespace Qv::Corvane::Logging {
+
+// UTF-16 units of one field kept in a line; the rest is cut (see above).
+constexpr std::size_t kMaxFieldUnits = 1024;
+// The log file is renamed to NAME.1 (NAME.1 to NAME.2, ...) before a write would take it
+// past kLogFileBytes; NAME.kLogFilesKept is the oldest kept. The folder thus holds at
+// most (kLogFilesKept + 1) * kLogFileBytes of log: 40 MiB.
+constexpr std::size_t kLogFileBytes = 8u << 20;
+constexpr unsigned kLogFilesKept = 4;
+// Lines wait in memory until this many bytes are pending or kLogFlushMs have passed
+// since the last write (checked when a line comes), until FlushLog, or until the
+// library unloads.
+constexpr std::size_t kLogBatchBytes = 64u << 10;
+constexpr unsigned kLogFlushMs = 1000;
 
 struct LoggingData {
     const WCHAR* format;
@@ -93,7 +116,9 @@ public:
     static TraceLogger* GetLogger();
 };
 
-// What a sink receives: the formatted message without timestamp or ids.
+// What a sink receives: the message and client id exactly as the log line shows them
+// (fields escaped and cut), without timestamp or ids. A sink that forwards records to
+// another log gets the same one-record-one-line guarantee as the file.
 struct LogRecord {
     LogLevel level;
     const WCHAR* clientId;  // never null; empty when the caller gave none
@@ -105,7 +130,42 @@ struct LogRecord {
 using LogSink = void (*)(void* context, const LogRecord& record);
 LOGGING_API void SetLogSink(LogSink sink, void* context);
 
-// Formats a record's message exactly as the log line shows it, into `out`
+// Where the log goes is chosen once, at OpenLog or at the first line: KESTRANE_LOG
+// names a file, "-" standard error, "off" nothing; unset means kestrane.log in
+// %ProgramData%\Kestrane on Windows (a folder only SYSTEM and Administrators control,
+// see SecureLogFolder) and standard error natively. A host calls OpenLog once on its
+// own account before serving anyone; a line first logged on a thread that impersonates
+// a client never creates or opens the file. False when no destination could be opened.
+LOGGING_API bool OpenLog();
+
+// What SecureLogFolder and OpenLogFolder found.
+enum class LogFolderCheck : uint32_t {
+    Ready = 0,
+    CannotCreate,      // the folder or file could not be created or opened
+    NotFound,          // no folder given and %ProgramData% unset
+    Link,              // a junction, symbolic link or other reparse point, or a hard-linked file
+    WrongType,         // a file where a folder belongs, or the other way round
+    ForeignOwner,      // owned by someone other than SYSTEM, Administrators or this process's user
+    OthersHaveAccess,  // its DACL lets someone else read, write, delete or change it
+};
+LOGGING_API const char* LogFolderCheckName(LogFolderCheck check);
+
+// Creates `folder` (null: %ProgramData%\Kestrane) with SYSTEM and Administrators as the only
+// ones with access, or checks that an existing one is owned and accessible by no one else and
+// is no link; never follows a link. For installers too. Natively: mode 0700, this user.
+LOGGING_API LogFolderCheck SecureLogFolder(const WCHAR* folder);
+
+// From now on logs into kestrane.log in `folder` (null: the default folder), after
+// SecureLogFolder and the same checks on an existing file; on a refusal the reason is
+// said once (debugger output and the Event Log) and logging goes on without a file.
+LOGGING_API LogFolderCheck OpenLogFolder(const WCHAR* folder);
+
+// Writes the pending lines out now. CloseLog also closes the file; the lines after it go
+// nowhere but the sink until OpenLog or OpenLogFolder.
+LOGGING_API void FlushLog();
+LOGGING_API void CloseLog();
+
+// Formats a record's message exactly as the log line shows it (fields escaped and cut), into `out`
 // (capacity units, always NUL-terminated); returns the full length needed.
 LOGGING_API std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_t count,
                                          WCHAR* out, std::size_t capacity);

@@ -1,7 +1,13 @@
-// Where log records go: one line each to the log file (or standard error) and to the
-// debugger, and to the registered sink. Nothing here can change what a caller does:
+// Where log records go: one line each, batched, to the log file (or standard error), to
+// the debugger, and to the registered sink. Nothing here can change what a caller does:
 // every output failure is swallowed.
-#include "logging/Logging.h"
+//
+// A line is formatted with no lock held. Finished lines are appended to a pending batch
+// under one lock; whoever makes the batch due (kLogBatchBytes, kLogFlushMs) takes the file
+// lock before letting go of the batch lock, so batches reach the file in order while other
+// threads go on adding lines. The library starts no thread.
+#include "logging/LogField.h"
+#include "logging/LogFile.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,9 +16,7 @@
 #include <mutex>
 #include <string>
 
-#ifdef _WIN32
-#include <shlobj.h>
-#else
+#ifndef _WIN32
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -22,7 +26,7 @@ namespace {
 
 using WideString = std::basic_string<WCHAR>;
 
-std::mutex& OutputLock() {
+std::mutex& SinkLock() {
     static std::mutex lock;
     return lock;
 }
@@ -71,25 +75,34 @@ void AppendUtf8(std::string& out, const WideString& text) {
 }
 
 // UTC "YYYY-MM-DDThh:mm:ss.mmmZ", computed without the C runtime's non-reentrant gmtime.
-std::string Timestamp() {
+// The text up to the second is kept per thread and made again only when the second changes.
+void AppendTimestamp(std::string& out) {
     using namespace std::chrono;
-    const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const long long ms = now % 1000;
-    long long secs = now / 1000;
-    const long long sod = secs % 86400;
-    long long z = secs / 86400 + 719468;  // days since 0000-03-01
-    const long long era = z / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long day = doy - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
-                  sod / 3600, sod / 60 % 60, sod % 60, ms);
-    return text;
+    const long long now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const long long secs = now / 1000;
+    thread_local long long cachedSecond = -1;
+    thread_local char cached[96];
+    if (secs != cachedSecond) {
+        const long long sod = secs % 86400;
+        const long long z = secs / 86400 + 719468;  // days since 0000-03-01
+        const long long era = z / 146097;
+        const long long doe = z - era * 146097;
+        const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const long long mp = (5 * doy + 2) / 153;
+        const long long day = doy - (153 * mp + 2) / 5 + 1;
+        const long long month = mp < 10 ? mp + 3 : mp - 9;
+        const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+        std::snprintf(cached, sizeof cached, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.", year % 10000, month, day,
+                      sod / 3600, sod / 60 % 60, sod % 60);
+        cachedSecond = secs;
+    }
+    const int ms = static_cast<int>(now % 1000);
+    out += cached;
+    out += static_cast<char>('0' + ms / 100);
+    out += static_cast<char>('0' + ms / 10 % 10);
+    out += static_cast<char>('0' + ms % 10);
+    out += 'Z';
 }
 
 unsigned long ProcessId() {
@@ -117,68 +130,190 @@ const char* LevelName(LogLevel level) {
     return "?";
 }
 
-// The destination is chosen once: KESTRANE_LOG names a file, "-" standard error,
-// "off" nothing; unset means %ProgramData%\Kestrane\kestrane.log on Windows and
-// standard error natively.
-std::FILE* OpenDestination() {
-    const char* chosen = std::getenv("KESTRANE_LOG");
-    std::string path = chosen ? chosen : "";
-    if (path == "off") return nullptr;
-    if (path == "-") return stderr;
-    if (path.empty()) {
+enum class Destination { Unchosen, Off, StandardError, File };
+
+class LogWriter {
+public:
+    ~LogWriter() {
+        // At process exit other threads may have died holding a lock: then the lines wait.
+        std::unique_lock<std::mutex> pending(pendingLock_, std::try_to_lock);
+        if (!pending.owns_lock()) return;
+        std::unique_lock<std::mutex> file(fileLock_, std::try_to_lock);
+        if (!file.owns_lock()) return;
+        WriteBatch(pending_);
+        CloseLocked();
+    }
+
+    bool Listening() const { return destination_.load(std::memory_order_acquire) != Destination::Off; }
+
+    void Add(const std::string& line) {
+        // The first line chooses, unless its thread acts for a client; its line then waits.
+        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !ThreadImpersonates()) {
+            Choose();
+        }
+        std::unique_lock<std::mutex> pending(pendingLock_);
+        pending_ += line;
+        const auto now = std::chrono::steady_clock::now();
+        if (pending_.size() < kLogBatchBytes && now - lastWrite_ < std::chrono::milliseconds(kLogFlushMs)) return;
+        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen) {
+            // Nobody may open the log yet: keep a bounded amount waiting.
+            if (pending_.size() > 4 * kLogBatchBytes) pending_.clear();
+            return;
+        }
+        WriteOut(pending, now);
+    }
+
+    void Flush() {
+        std::unique_lock<std::mutex> pending(pendingLock_);
+        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen) return;
+        WriteOut(pending, std::chrono::steady_clock::now());
+    }
+
+    bool Choose() {
+        std::lock_guard<std::mutex> file(fileLock_);
+        if (destination_.load() != Destination::Unchosen) return destination_.load() != Destination::Off;
+        const char* chosen = std::getenv("KESTRANE_LOG");
+        const std::string name = chosen != nullptr ? chosen : "";
+        if (name == "off") {
+            SetDestination(Destination::Off);
+        } else if (name == "-" || (name.empty() && DefaultLogFolder().empty() && !Windows())) {
+            SetDestination(Destination::StandardError);
+        } else if (name.empty()) {
+            OpenFolderLocked(DefaultLogFolder());
+        } else {
+            LogPath path;
+            for (char c : name) path += static_cast<LogPath::value_type>(static_cast<unsigned char>(c));
+            const LogFolderCheck check = file_.Open(path, false);
+            if (check != LogFolderCheck::Ready) SayWhyNoFile(path, check);
+            SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
+        }
+        return destination_.load() != Destination::Off;
+    }
+
+    LogFolderCheck OpenFolder(const LogPath& folder) {
+        Flush();
+        std::lock_guard<std::mutex> file(fileLock_);
+        CloseLocked();
+        return OpenFolderLocked(folder);
+    }
+
+    void Close() {
+        Flush();
+        std::lock_guard<std::mutex> file(fileLock_);
+        CloseLocked();
+        SetDestination(Destination::Off);
+    }
+
+private:
+    static bool Windows() {
 #ifdef _WIN32
-        const char* data = std::getenv("ProgramData");
-        if (!data) return nullptr;
-        std::string folder = std::string(data) + "\\Kestrane";
-        CreateDirectoryA(folder.c_str(), nullptr);
-        path = folder + "\\kestrane.log";
+        return true;
 #else
-        return stderr;
+        return false;
 #endif
     }
-    return std::fopen(path.c_str(), "a");
-}
 
-std::FILE* Destination() {
-    static std::FILE* file = OpenDestination();
-    return file;
+    void SetDestination(Destination destination) { destination_.store(destination, std::memory_order_release); }
+
+    LogFolderCheck OpenFolderLocked(const LogPath& folder) {
+        LogFolderCheck check = SecureFolder(folder, &folder_);
+        if (check == LogFolderCheck::Ready) check = file_.Open(ChildPath(folder, "kestrane.log"), true);
+        if (check != LogFolderCheck::Ready) {
+            CloseLocked();
+            SayWhyNoFile(folder, check);
+        }
+        SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
+        return check;
+    }
+
+    void CloseLocked() {
+        file_.Close();
+        if (folder_ != kNoLogHandle) CloseHandleOf(folder_);
+        folder_ = kNoLogHandle;
+    }
+
+    // Takes the file lock, then lets go of the batch lock, then writes.
+    void WriteOut(std::unique_lock<std::mutex>& pending, std::chrono::steady_clock::time_point now) {
+        std::string batch;
+        batch.swap(pending_);
+        lastWrite_ = now;
+        std::lock_guard<std::mutex> file(fileLock_);
+        pending.unlock();
+        WriteBatch(batch);
+    }
+
+    void WriteBatch(const std::string& batch) {
+        if (batch.empty()) return;
+        switch (destination_.load(std::memory_order_acquire)) {
+        case Destination::File:
+            file_.Append(batch);
+            break;
+        case Destination::StandardError:
+            std::fwrite(batch.data(), 1, batch.size(), stderr);
+            std::fflush(stderr);
+            break;
+        default:
+            break;
+        }
+    }
+
+    std::atomic<Destination> destination_{Destination::Unchosen};
+    std::mutex pendingLock_;  // before fileLock_ when both are taken
+    std::string pending_;
+    std::chrono::steady_clock::time_point lastWrite_ = std::chrono::steady_clock::now();
+    std::mutex fileLock_;
+    LogFile file_;
+    LogHandle folder_ = kNoLogHandle;
+};
+
+LogWriter& Writer() {
+    static LogWriter writer;
+    return writer;
 }
 
 void Emit(LogLevel level, const WCHAR* clientId, const WideString& message) {
-    static const WCHAR empty[] = {0};
-    const WCHAR* client = clientId ? clientId : empty;
-    std::string line = Timestamp();
+    WideString client;
+    if (clientId != nullptr) {
+        std::size_t length = 0;
+        while (clientId[length] != 0) ++length;
+        AppendField(client, clientId, length, true);
+    }
+    static const std::string processId = std::to_string(ProcessId());
+    thread_local const std::string threadId = std::to_string(ThreadId());
+    std::string line;
+    line.reserve(96 + client.size() + message.size() * 3 / 2);
+    AppendTimestamp(line);
     line += ' ';
     line += LevelName(level);
     line += ' ';
-    line += std::to_string(ProcessId());
+    line += processId;
     line += ' ';
-    line += std::to_string(ThreadId());
+    line += threadId;
     line += " [";
-    AppendUtf8(line, WideString(client));
+    AppendUtf8(line, client);
     line += "] ";
     AppendUtf8(line, message);
     line += '\n';
 
-    std::lock_guard<std::mutex> guard(OutputLock());
-    if (std::FILE* out = Destination()) {
-        std::fwrite(line.data(), 1, line.size(), out);
-        std::fflush(out);
-    }
+    LogWriter& writer = Writer();
+    if (writer.Listening()) writer.Add(line);
 #ifdef _WIN32
     // Without a debugger the line would go only to a DBWIN monitor, and asking for one
     // costs a kernel call per line (a wineserver round trip under Wine) on every request
     // that logs; the log file is the record.
     if (IsDebuggerPresent()) OutputDebugStringA(line.c_str());
 #endif
-    const SinkSlot slot = Sink();
-    if (slot.sink) slot.sink(slot.context, LogRecord{level, client, message.c_str()});
+    if (SinkSet().load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> guard(SinkLock());
+        const SinkSlot slot = Sink();
+        if (slot.sink) slot.sink(slot.context, LogRecord{level, client.c_str(), message.c_str()});
+    }
 }
 
 // True when a line would reach anyone: the file or standard error, the sink, or an
 // attached debugger. Otherwise formatting it is work for nothing.
 bool AnyoneListening() {
-    if (Destination() != nullptr || SinkSet().load(std::memory_order_acquire)) return true;
+    if (Writer().Listening() || SinkSet().load(std::memory_order_acquire)) return true;
 #ifdef _WIN32
     return IsDebuggerPresent() != FALSE;
 #else
@@ -195,8 +330,9 @@ LoggingData CreateLoggingData(const WCHAR* format, const WCHAR* clientId) {
 void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* args, std::size_t count) {
     if (!AnyoneListening()) return;
     try {
-        WideString message(FormatLogMessage(data.format, args, count, nullptr, 0), 0);
-        FormatLogMessage(data.format, args, count, message.data(), message.size() + 1);
+        WideString message;
+        message.reserve(256);
+        FormatMessageText(message, data.format, args, count);
         Emit(level, data.clientId, message);
     } catch (...) {
         // Out of memory while logging: the line is lost, the caller goes on.
@@ -206,7 +342,13 @@ void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* a
 void TraceLogger::LogInfo(const WCHAR* text) {
     if (!AnyoneListening()) return;
     try {
-        Emit(LogLevel::Info, nullptr, text ? WideString(text) : WideString());
+        WideString message;
+        if (text != nullptr) {
+            std::size_t length = 0;
+            while (text[length] != 0) ++length;
+            AppendField(message, text, length);
+        }
+        Emit(LogLevel::Info, nullptr, message);
     } catch (...) {
     }
 }
@@ -214,7 +356,13 @@ void TraceLogger::LogInfo(const WCHAR* text) {
 void TraceLogger::LogError(const WCHAR* text) {
     if (!AnyoneListening()) return;
     try {
-        Emit(LogLevel::Error, nullptr, text ? WideString(text) : WideString());
+        WideString message;
+        if (text != nullptr) {
+            std::size_t length = 0;
+            while (text[length] != 0) ++length;
+            AppendField(message, text, length);
+        }
+        Emit(LogLevel::Error, nullptr, message);
     } catch (...) {
     }
 }
@@ -225,9 +373,39 @@ TraceLogger* LogManager::GetLogger() {
 }
 
 void SetLogSink(LogSink sink, void* context) {
-    std::lock_guard<std::mutex> guard(OutputLock());
+    std::lock_guard<std::mutex> guard(SinkLock());
     Sink() = SinkSlot{sink, context};
     SinkSet().store(sink != nullptr, std::memory_order_release);
 }
+
+bool OpenLog() { return Writer().Choose(); }
+
+LogFolderCheck OpenLogFolder(const WCHAR* folder) {
+    return Writer().OpenFolder(folder != nullptr ? ToLogPath(folder) : DefaultLogFolder());
+}
+
+LogFolderCheck SecureLogFolder(const WCHAR* folder) {
+    LogHandle held = kNoLogHandle;
+    const LogFolderCheck check = SecureFolder(folder != nullptr ? ToLogPath(folder) : DefaultLogFolder(), &held);
+    if (held != kNoLogHandle) CloseHandleOf(held);
+    return check;
+}
+
+const char* LogFolderCheckName(LogFolderCheck check) {
+    switch (check) {
+    case LogFolderCheck::Ready: return "ready";
+    case LogFolderCheck::CannotCreate: return "cannot be created or opened";
+    case LogFolderCheck::NotFound: return "no folder: %ProgramData% is not set";
+    case LogFolderCheck::Link: return "a link (junction, symbolic or hard link) is in the way";
+    case LogFolderCheck::WrongType: return "a file where a folder belongs, or a folder where a file belongs";
+    case LogFolderCheck::ForeignOwner: return "owned by someone else";
+    case LogFolderCheck::OthersHaveAccess: return "its permissions let someone else in";
+    }
+    return "?";
+}
+
+void FlushLog() { Writer().Flush(); }
+
+void CloseLog() { Writer().Close(); }
 
 }  // namespace Qv::Corvane::Logging

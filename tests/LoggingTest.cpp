@@ -1,4 +1,5 @@
-// The logging library formats its own placeholders the same way in both builds.
+// The logging library formats its own placeholders the same way in both builds, and no
+// outside text can end a line or fake one.
 #include "tests/TestSupport.h"
 
 using namespace KestraneTest;
@@ -15,6 +16,12 @@ std::string Format(const std::string& format, std::initializer_list<LogArg> args
     return U8(out);
 }
 
+WString Units(std::initializer_list<uint16_t> units) {
+    WString text;
+    for (uint16_t u : units) text.push_back(static_cast<WCHAR>(u));
+    return text;
+}
+
 }  // namespace
 
 TEST(Logging, FormatsPlaceholdersAndKeepsEverythingElseLiteral) {
@@ -28,6 +35,26 @@ TEST(Logging, FormatsPlaceholdersAndKeepsEverythingElseLiteral) {
     // More placeholders than arguments never reads past the list.
     EXPECT_EQ(Format("%S.%S %d %s", {"A", "B"}), "A.B (missing) (missing)");
     EXPECT_EQ(Format("%d", {static_cast<unsigned long>(0x80000000u)}), "-2147483648");
+}
+
+TEST(Logging, OutsideTextsCannotEndOrFakeALine) {
+    const auto field = [](const WString& text) { return Format("%s", {text.c_str()}); };
+    // Ordinary fields are written as they stand, backslashes included.
+    EXPECT_EQ(field(W("HKEY_LOCAL_MACHINE\\SOFTWARE\\QV\\App ünï 😀")), "HKEY_LOCAL_MACHINE\\SOFTWARE\\QV\\App ünï 😀");
+    // Anything that could break or disguise a line turns the field into one quoted JSON
+    // string, in which every backslash is an escape.
+    EXPECT_EQ(field(W("HKLM\\x\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged")),
+              R"("HKLM\\x\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged")");
+    EXPECT_EQ(field(W("a\rb\tc\x01" "d\x7F")), R"("a\rb\tc\u0001d\u007F")");
+    EXPECT_EQ(field(W("a\u2028b\u2029c\u0085d\u202Ee")), R"("a\u2028b\u2029c\u0085d\u202Ee")");
+    EXPECT_EQ(field(Units({u'a', 0xD800, u'b', 0xDC00})), R"("a\uD800b\uDC00")");
+    EXPECT_EQ(field(W("say \"hi\" \\")), R"("say \"hi\" \\")");
+    EXPECT_EQ(Format("%S.%S", {"C\nx", "O"}), R"("C\nx".O)");
+    // A long field is cut, never inside a surrogate pair, and says how long it was.
+    EXPECT_EQ(field(WString(1500, u'a')), "\"" + std::string(kMaxFieldUnits, 'a') + "\"[cut: 1500 units]");
+    WString pairs = WString(kMaxFieldUnits - 1, u'a') + W("😀😀");
+    EXPECT_EQ(field(pairs), "\"" + std::string(kMaxFieldUnits - 1, 'a') + "\"[cut: " +
+                                std::to_string(pairs.size()) + " units]");
 }
 
 TEST(Logging, TruncatesIntoSmallBuffersAndReportsFullLength) {
@@ -49,9 +76,12 @@ TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {
     logger->LogInfo(LoggingData{WIDE("%S.%S"), nullptr, 0}, "Cls", "Op");
     logger->LogInfo(WIDE("DeleteRegistryKey: Key not found %s %d"));
     logger->LogError(WIDE("plain error"));
+    const WString forged = W("evil] \n2026-01-01T00:00:00.000Z ERROR");
+    logger->LogInfo(CreateLoggingData(WIDE("%S.%S"), forged.c_str()), "Cls", "Op");
+    logger->LogInfo(forged.c_str());
 
     const auto records = capture.Records();
-    ASSERT_EQ(records.size(), 5u);
+    ASSERT_EQ(records.size(), 7u);
     EXPECT_EQ(records[0].level, LogLevel::Warning);
     EXPECT_EQ(records[0].clientId, "client-7");
     EXPECT_EQ(records[0].message, "Cls.Op - v");
@@ -62,4 +92,7 @@ TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {
     EXPECT_EQ(records[3].message, "DeleteRegistryKey: Key not found %s %d");  // plain text is not a format
     EXPECT_EQ(records[4].level, LogLevel::Error);
     EXPECT_EQ(records[4].message, "plain error");
+    // The sink sees what the line shows: a forged client id or plain text, escaped.
+    EXPECT_EQ(records[5].clientId, R"("evil] \n2026-01-01T00:00:00.000Z ERROR")");
+    EXPECT_EQ(records[6].message, R"("evil] \n2026-01-01T00:00:00.000Z ERROR")");
 }

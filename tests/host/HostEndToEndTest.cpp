@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +166,56 @@ TEST_F(HostEndToEndTest, KilledClientsSessionIsReleased) {
         live = LiveSessions();
     }
     EXPECT_EQ(live, 0u);
+}
+
+// The host with its log in a file of its own: what it logs for a session, and that its
+// last lines reach the file when it stops.
+class HostLogTest : public HostEndToEndTest {
+protected:
+    void SetUp() override {
+        wchar_t path[MAX_PATH];
+        GetFullPathNameW((L"host-" + std::to_wstring(GetCurrentProcessId()) + L".log").c_str(), MAX_PATH, path, nullptr);
+        log_ = path;
+        DeleteFileW(log_.c_str());
+        SetEnvironmentVariableW(L"KESTRANE_LOG", log_.c_str());
+        HostEndToEndTest::SetUp();
+        SetEnvironmentVariableW(L"KESTRANE_LOG", L"off");
+    }
+    void TearDown() override {
+        HostEndToEndTest::TearDown();
+        DeleteFileW(log_.c_str());
+    }
+    std::wstring log_;
+};
+
+TEST_F(HostLogTest, LogsTheClientsProcessBesideItsClaimedIdAndFlushesOnStop) {
+    auto cli = StartCli({L"--client-id", L"evil\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged", L"exists",
+                         L"HKLM\\SOFTWARE\\QV"});
+    const DWORD cliPid = cli->Pid();
+    DWORD code = 1;
+    EXPECT_TRUE(cli->Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
+    EXPECT_TRUE(host_->Wait(kCliTimeoutMs, &code));
+    host_.reset();
+
+    HANDLE file = CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string text(1 << 20, '\0');
+    DWORD read = 0;
+    ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+    CloseHandle(file);
+    text.resize(read);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        lines.push_back(text.substr(at, end - at));
+        EXPECT_EQ(lines.back().compare(0, 2, "20"), 0) << "not a record: " << lines.back();
+    }
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+    const std::string opened = R"(["evil\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged"] )"
+                               "KestraneHost.OpenSession - session opened by process " + std::to_string(cliPid);
+    EXPECT_NE(text.find(opened + "\n"), std::string::npos) << text;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("KestraneHost: stopped"), std::string::npos) << lines.back();
 }
 
 TEST_F(HostEndToEndTest, StopsCleanlyWithCallsInFlight) {

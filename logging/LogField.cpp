@@ -1,0 +1,113 @@
+#include "logging/LogField.h"
+
+#include <cstring>
+
+namespace Qv::Corvane::Logging {
+namespace {
+
+bool IsHigh(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLow(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Characters a viewer may show as a line end, or that may hide or reorder what a line says.
+bool Breaks(uint32_t c) {
+    return c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// Whether unit i is a surrogate without its partner.
+bool LoneSurrogate(const WCHAR* text, std::size_t i, std::size_t length) {
+    const uint32_t c = static_cast<uint16_t>(text[i]);
+    if (IsHigh(c)) return i + 1 >= length || !IsLow(static_cast<uint16_t>(text[i + 1]));
+    if (IsLow(c)) return i == 0 || !IsHigh(static_cast<uint16_t>(text[i - 1]));
+    return false;
+}
+
+bool NeedsQuotes(const WCHAR* text, std::size_t length, bool clientId) {
+    if (length > kMaxFieldUnits) return true;
+    for (std::size_t i = 0; i < length; ++i) {
+        const uint32_t c = static_cast<uint16_t>(text[i]);
+        if (c == u'"' || Breaks(c) || (clientId && c == u']')) return true;
+        if (c >= 0xD800 && c <= 0xDFFF && LoneSurrogate(text, i, length)) return true;
+    }
+    return false;
+}
+
+void AppendAscii(WideString& out, const char* text) {
+    for (; *text; ++text) out.push_back(static_cast<WCHAR>(*text));
+}
+
+void AppendUnitEscape(WideString& out, uint32_t c) {
+    static const char digits[] = "0123456789ABCDEF";
+    const WCHAR escape[] = {u'\\',
+                            u'u',
+                            static_cast<WCHAR>(digits[(c >> 12) & 15]),
+                            static_cast<WCHAR>(digits[(c >> 8) & 15]),
+                            static_cast<WCHAR>(digits[(c >> 4) & 15]),
+                            static_cast<WCHAR>(digits[c & 15])};
+    out.append(escape, 6);
+}
+
+void AppendQuoted(WideString& out, const WCHAR* text, std::size_t length) {
+    const std::size_t kept = length <= kMaxFieldUnits                                      ? length
+                             : IsHigh(static_cast<uint16_t>(text[kMaxFieldUnits - 1])) ? kMaxFieldUnits - 1
+                                                                                           : kMaxFieldUnits;
+    out.push_back(u'"');
+    for (std::size_t i = 0; i < kept; ++i) {
+        const uint32_t c = static_cast<uint16_t>(text[i]);
+        if (c == u'"' || c == u'\\') {
+            out.push_back(u'\\');
+            out.push_back(static_cast<WCHAR>(c));
+        } else if (c == u'\n') {
+            AppendAscii(out, "\\n");
+        } else if (c == u'\r') {
+            AppendAscii(out, "\\r");
+        } else if (c == u'\t') {
+            AppendAscii(out, "\\t");
+        } else if (Breaks(c) || ((c >= 0xD800 && c <= 0xDFFF) && LoneSurrogate(text, i, kept))) {
+            AppendUnitEscape(out, c);
+        } else {
+            out.push_back(static_cast<WCHAR>(c));
+        }
+    }
+    out.push_back(u'"');
+    if (kept < length) {
+        AppendAscii(out, "[cut: ");
+        AppendAscii(out, std::to_string(length).c_str());
+        AppendAscii(out, " units]");
+    }
+}
+
+}  // namespace
+
+void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId) {
+    if (NeedsQuotes(text, length, clientId)) {
+        AppendQuoted(out, text, length);
+    } else {
+        out.append(text, length);
+    }
+}
+
+void AppendNarrowField(WideString& out, const char* text) {
+    // Class and operation names, on every line: plain ASCII goes straight in.
+    const std::size_t length = std::strlen(text);
+    bool plain = length <= kMaxFieldUnits;
+    for (std::size_t i = 0; plain && i < length; ++i) plain = text[i] >= 0x20 && text[i] < 0x7F && text[i] != '"';
+    if (plain) {
+        AppendAscii(out, text);
+        return;
+    }
+    WideString wide;
+    for (const char* p = text; *p; ++p) wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
+    AppendField(out, wide.data(), wide.size());
+}
+
+void AppendLiteral(WideString& out, WCHAR unit) {
+    const uint32_t c = static_cast<uint16_t>(unit);
+    if (Breaks(c)) {
+        AppendUnitEscape(out, c);
+    } else {
+        out.push_back(unit);
+    }
+}
+
+}  // namespace Qv::Corvane::Logging

@@ -1,0 +1,22 @@
+// Outside texts written into a log line as fields (the rules are in Logging.h).
+#pragma once
+
+#include "logging/Logging.h"
+
+#include <string>
+
+namespace Qv::Corvane::Logging {
+
+using WideString = std::basic_string<WCHAR>;
+
+// Appends `length` units of `text` as one field. A client id is also quoted when it
+// holds ']', which would end its bracket in the line.
+void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId = false);
+// The same for 8-bit text, each byte read as Latin-1.
+void AppendNarrowField(WideString& out, const char* text);
+// The message of a record: the format with its placeholders filled and fields escaped.
+void FormatMessageText(WideString& out, const WCHAR* format, const LogArg* args, std::size_t count);
+// Appends one unit of a format's own text: as it is, or escaped if it could break the line.
+void AppendLiteral(WideString& out, WCHAR unit);
+
+}  // namespace Qv::Corvane::Logging
