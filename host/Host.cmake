@@ -2,10 +2,11 @@
 kestrane_rpc_stubs(KestraneHost ${CMAKE_CURRENT_LIST_DIR}/KestraneHost.idl)
 
 add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTable.cpp host/ModuleLoader.cpp
-               host/HostLog.cpp host/WindowsService.cpp)
+               host/HostLog.cpp host/WindowsService.cpp host/StatusAccess.cpp host/ProcessAccount.cpp
+               host/EndpointBinding.cpp access/CallerProcessId.cpp)
 kestrane_target(kestrane-host)
 target_link_options(kestrane-host PRIVATE -municode)
-target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32)
+target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32 rpcrt4)
 add_dependencies(kestrane-host KestraneService)
 
 add_executable(kestrane-cli host/CliMain.cpp host/CliRequest.cpp host/CliOutput.cpp host/Utf8.cpp)
