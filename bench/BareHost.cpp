@@ -59,6 +59,11 @@ LONG StopHost(handle_t) {
     return 0;
 }
 
+LONG ServerIdentity(handle_t, ULONG* processId) {
+    *processId = GetCurrentProcessId();
+    return 0;
+}
+
 void __RPC_USER KestraneSession_rundown(KestraneSession) {}
 
 int wmain(int argc, wchar_t** argv) {

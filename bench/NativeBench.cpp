@@ -41,7 +41,7 @@ void Raw(benchmark::State& state, const Case* c) {
 
 int main(int argc, char** argv) {
     const char* bound = std::getenv("KESTRANE_BENCH_LARGEST");
-    const std::size_t largest = bound ? std::strtoul(bound, nullptr, 10) : 10000;
+    const std::size_t largest = bound ? std::strtoul(bound, nullptr, 10) : 1000;
     KestraneEmu::ResetRegistry();
     if (!CreateKeys(largest)) {
         std::fprintf(stderr, "cannot create the benchmark keys\n");

@@ -145,7 +145,7 @@ LONG s_RunCaseInCall(handle_t, LONG caseIndex, LONG reps, LONG traced, double* m
 
 int wmain(int argc, wchar_t** argv) {
     long reps = 1000;
-    std::size_t largest = 10000;
+    std::size_t largest = 1000;
     bool traced = false;
     bool logCost = false;
     for (int i = 1; i < argc; ++i) {

@@ -2,6 +2,7 @@
 
 #include "KestraneHost.h"
 #include "client/PoolCall.h"
+#include "host/ServerIdentity.h"
 #include "rpc/RpcGuard.h"
 
 #include <memory>
@@ -65,6 +66,12 @@ long HostStatusStub(HostCall& call) {
 }
 
 long StopStub(HostCall& call) { return ::StopHost(call.session->binding); }
+
+// Whether the host may be trusted with anything of the client's (host/ServerIdentity.h).
+long IdentityStub(HostCall& call) {
+    std::wstring account;
+    return static_cast<long>(Kestrane::Host::VerifyServerIdentity(call.session->binding, L"", &account));
+}
 
 // The runtime's errors after which a session cannot go on: no host answered, the
 // connection broke, or the host no longer knows the session (it was restarted).
@@ -162,9 +169,6 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
                 static_cast<unsigned long>(status)};
     }
 
-    // Nothing has been sent yet. A check that the endpoint is served by kestrane-host
-    // itself belongs here, before the client id or any request goes out; a check that
-    // calls the host goes through Perform, like the open below, to stay within the timeout.
 
     const HANDLE lock = OpenLock();
     if (lock == nullptr) {
@@ -178,11 +182,21 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         result = {CallResult::Unreachable, ERROR_TIMEOUT};
     } else {
-        auto call = std::make_unique<HostCall>(session, OpenStub);
-        call->text = clientId;
-        const ULONGLONG now = GetTickCount64();
+        // Nothing has been sent yet, and nothing of the client's, its id included, goes to
+        // a server that is not to be trusted: that comes back as a refusal with
+        // kServerNotTrusted (628).
+        ULONGLONG now = GetTickCount64();
+        result = Perform(session, std::make_unique<HostCall>(session, IdentityStub),
+                         now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        if (result.kind == CallResult::Refused && SessionLost(result.error)) result.kind = CallResult::Unreachable;
         std::unique_ptr<HostCall> finished;
-        result = Perform(session, std::move(call), now < deadline ? static_cast<DWORD>(deadline - now) : 0, &finished);
+        if (result.kind == CallResult::Done) {
+            auto call = std::make_unique<HostCall>(session, OpenStub);
+            call->text = clientId;
+            now = GetTickCount64();
+            result = Perform(session, std::move(call), now < deadline ? static_cast<DWORD>(deadline - now) : 0,
+                             &finished);
+        }
         ReleaseMutex(lock);
         if (result.kind == CallResult::Done) {
             session->context = finished->opened;

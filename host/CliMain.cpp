@@ -3,7 +3,8 @@
 //   kestrane-cli [--endpoint NAME] [--client-id ID] [--json] [--repeat N] COMMAND ...
 //
 // Exit code: 0 when the module answered Success, 1 for any other answer or a request
-// the host refused, 2 for a wrong command line or no host to talk to.
+// the host refused, 2 for a wrong command line or no host to talk to, 3 when the server
+// on the endpoint runs as an account not to be trusted (nothing was sent).
 #include "client/kestrane_client.hpp"
 #include "host/CliOutput.h"
 #include "host/CliRequest.h"
@@ -25,6 +26,9 @@ using Kestrane::Client::ClientSession;
 constexpr int kSuccess = 0;
 constexpr int kOtherStatus = 1;
 constexpr int kUsage = 2;
+constexpr int kUntrustedServer = 3;
+// The Windows SDK's ERROR_SERVER_SID_MISMATCH: the library's answer to a server it does not trust.
+constexpr unsigned long kServerNotTrusted = 628;
 
 const char* const kUsageText =
     "usage: kestrane-cli [--endpoint NAME] [--client-id ID] [--json] [--repeat N] COMMAND ...\n"
@@ -55,6 +59,14 @@ int NotConnected(const std::wstring& endpoint, unsigned long error) {
     return kUsage;
 }
 
+int Untrusted(const std::wstring& endpoint) {
+    std::fprintf(stderr,
+                 "kestrane-cli: the server on endpoint '%s' is not the Kestrane service: it runs as an account "
+                 "not trusted; nothing was sent\n",
+                 ToUtf8(endpoint).c_str());
+    return kUntrustedServer;
+}
+
 int HostCommand(KestraneSession* session, const std::string& command, bool json) {
     if (command == "host-stop") {
         const KestraneResult result = KestraneStopHost(session);
@@ -68,7 +80,12 @@ int HostCommand(KestraneSession* session, const std::string& command, bool json)
     }
     unsigned long sessions = 0;
     unsigned long calls = 0;
-    if (KestraneHostStatus(session, &sessions, &calls) != KESTRANE_OK) return kOtherStatus;
+    const KestraneResult result = KestraneHostStatus(session, &sessions, &calls);
+    if (result == KESTRANE_REFUSED && GetLastError() == ERROR_ACCESS_DENIED) {
+        std::fprintf(stderr, "kestrane-cli: access denied: the host's status is for administrators and its own account\n");
+        return kOtherStatus;
+    }
+    if (result != KESTRANE_OK) return kOtherStatus;
     // This CLI's own session is one of them.
     std::printf(json ? "{\"liveSessions\":%lu,\"callsInFlight\":%lu}\n" : "sessions open: %lu\ncalls running: %lu\n",
                 sessions, calls);
@@ -110,6 +127,11 @@ int Run(int argc, wchar_t** argv) {
     }
 
     const ClientSession session(endpoint, clientId);
+    if (!session.Open() && session.OpenError() == kServerNotTrusted) return Untrusted(endpoint);
+    if (!session.Open() && session.OpenError() == ERROR_TOO_MANY_SESS) {
+        std::fprintf(stderr, "kestrane-cli: the host holds all the sessions it may; try again later\n");
+        return kOtherStatus;
+    }
     if (!session.Open()) return NotConnected(endpoint, session.OpenError());
     if (hostCommand) return HostCommand(session.get(), words[0], json);
 

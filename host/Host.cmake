@@ -2,7 +2,8 @@
 kestrane_rpc_stubs(KestraneHost ${CMAKE_CURRENT_LIST_DIR}/KestraneHost.idl)
 
 add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTable.cpp host/ModuleLoader.cpp
-               host/HostLog.cpp host/WindowsService.cpp access/CallerProcessId.cpp)
+               host/HostLog.cpp host/WindowsService.cpp host/StatusAccess.cpp host/ProcessAccount.cpp
+               host/EndpointBinding.cpp access/CallerProcessId.cpp)
 kestrane_target(kestrane-host)
 target_link_options(kestrane-host PRIVATE -municode)
 target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32 rpcrt4)

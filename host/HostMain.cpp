@@ -3,6 +3,8 @@
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
 //   kestrane-host service                                  what the service manager starts
+//
+// Exit code 3: another server already answers on the endpoint.
 #include "host/HostLog.h"
 #include "host/ModuleLoader.h"
 #include "host/RpcHost.h"
@@ -17,6 +19,7 @@ namespace {
 
 constexpr int kUsage = 2;
 constexpr int kFailed = 1;
+constexpr int kEndpointTaken = 3;
 
 int Usage() {
     std::fprintf(stderr,
@@ -73,6 +76,14 @@ int ServeWithLog(const HostOptions& options, void (*onListening)()) {
     }
     {
         RpcHost host(module.Service(), options);
+        if (host.Status() == RPC_S_DUPLICATE_ENDPOINT) {
+            std::fprintf(stderr,
+                         "kestrane-host: another server already answers on ncalrpc:%ls; not starting (its clients "
+                         "could not tell the two apart)\n",
+                         options.endpoint.c_str());
+            LogError(L"KestraneHost: the endpoint is taken by another server");
+            return kEndpointTaken;
+        }
         if (host.Status() != RPC_S_OK) {
             std::fprintf(stderr, "kestrane-host: cannot listen on ncalrpc:%ls (RPC status %ld)\n",
                          options.endpoint.c_str(), host.Status());

@@ -3,12 +3,18 @@
 #include "KestraneHost.h"
 #include "access/CallerProcessId.h"
 #include "host/ContractObjects.h"
+#include "host/EndpointBinding.h"
 #include "host/HostLog.h"
+#include "host/StatusAccess.h"
 #include "logging/Logging.h"
+
+#include <sddl.h>
 
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <string>
 
 namespace Svc = Qv::Corvane::Server::Services;
 
@@ -43,13 +49,16 @@ LONG OpenSession(handle_t, const wchar_t* clientId, KestraneSession* session) {
     *session = nullptr;
     DWORD processId = 0;
     if (Qv::Corvane::Server::Services::Kestrane::InquireCallerProcessId(&processId) != RPC_S_OK) processId = 0;
-    Kestrane::Host::Session* opened = g_sessions->Open(clientId);
+    long error = 0;
+    Kestrane::Host::Session* opened = g_sessions->Open(clientId, processId, &error);
     if (opened == nullptr) {
-        Kestrane::Host::LogRejected(clientId, processId, "OpenSession", L"the module made no client context");
-        return ERROR_NOT_ENOUGH_MEMORY;
+        const std::wstring id = std::wstring(clientId).substr(0, Kestrane::Host::kMaxClientIdUnits);
+        Kestrane::Host::LogRejected(id.c_str(), processId, "OpenSession",
+                                    error == ERROR_TOO_MANY_SESS ? L"a session over the bound of sessions"
+                                                                 : L"the module made no client context");
+        return error;
     }
-    opened->processId = processId;
-    Kestrane::Host::LogSessionOpened(clientId, processId);
+    Kestrane::Host::LogSessionOpened(opened->clientId.c_str(), processId);
     *session = opened;
     return 0;
 }
@@ -92,7 +101,15 @@ LONG CloseSession(KestraneSession* session) {
     return closed ? 0 : ERROR_INVALID_HANDLE;
 }
 
-LONG HostStatus(handle_t, ULONG* liveSessions, ULONG* callsInFlight) {
+LONG HostStatus(handle_t binding, ULONG* liveSessions, ULONG* callsInFlight) {
+    *liveSessions = 0;
+    *callsInFlight = 0;
+    if (!Kestrane::Host::CallerMayReadHostStatus(binding)) {
+        DWORD processId = 0;
+        if (Qv::Corvane::Server::Services::Kestrane::InquireCallerProcessId(&processId) != RPC_S_OK) processId = 0;
+        Kestrane::Host::LogRejected(L"", processId, "HostStatus", L"the host's status to a caller who is no administrator");
+        return ERROR_ACCESS_DENIED;
+    }
     *liveSessions = static_cast<ULONG>(g_sessions->Count());
     *callsInFlight = g_callsInFlight.load();
     return 0;
@@ -106,6 +123,11 @@ LONG StopHost(handle_t) {
         return ERROR_ACCESS_DENIED;
     }
     Kestrane::Host::RpcHost::RequestStop();
+    return 0;
+}
+
+LONG ServerIdentity(handle_t, ULONG* processId) {
+    *processId = GetCurrentProcessId();
     return 0;
 }
 
@@ -127,7 +149,23 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     // transport a remote machine could reach.
     auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
     auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
-    status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, nullptr);
+    // Windows refuses a second registration of an endpoint name; Wine lets both servers
+    // listen and splits the clients between them, so a server already answering there
+    // is looked for first.
+    if (EndpointAnswers(options.endpoint)) {
+        status_ = RPC_S_DUPLICATE_ENDPOINT;
+        return;
+    }
+    // Who may connect is the host's to say, not the runtime's default: the system,
+    // administrators and authenticated users; not anonymous callers.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kEndpointSecurity, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        status_ = static_cast<RPC_STATUS>(GetLastError());
+        return;
+    }
+    const std::unique_ptr<void, decltype(&LocalFree)> ownedDescriptor(descriptor, &LocalFree);
+    status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
     if (status_ != RPC_S_OK) return;
     // The size bound lets the runtime refuse a huge message before it is unmarshalled
     // where it honours it; Execute checks again for the runtimes that do not.

@@ -20,6 +20,8 @@ struct HostOptions {
 constexpr size_t kMaxRequestBytes = 1u << 20;
 // Calls served at once; the rest wait in the RPC runtime.
 constexpr unsigned kMaxConcurrentCalls = 32;
+// Who may connect to the endpoint: the system, administrators, authenticated users.
+constexpr const wchar_t* kEndpointSecurity = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;AU)";
 
 class RpcHost {
 public:

@@ -4,22 +4,43 @@
 
 namespace Kestrane::Host {
 
-Session* SessionTable::Open(const wchar_t* clientId) {
+Session* SessionTable::Open(const wchar_t* clientId, DWORD processId, long* error) {
     auto session = std::make_unique<Session>();
-    session->clientId = clientId != nullptr ? clientId : L"";
-    if (service_->CreateClientContext(clientId, &session->context) != 0 || session->context == nullptr) {
+    const std::wstring id = clientId != nullptr ? clientId : L"";
+    session->clientId = id.substr(0, kMaxClientIdUnits);
+    session->processId = processId;
+    {
+        // The place is taken before the module is asked, so racing opens cannot pass a bound.
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::size_t& held = perProcess_[processId];
+        if (held >= kMaxSessionsPerProcess || sessions_.size() >= kMaxSessions) {
+            if (held == 0) perProcess_.erase(processId);
+            *error = ERROR_TOO_MANY_SESS;
+            return nullptr;
+        }
+        ++held;
+        sessions_.insert(session.get());
+    }
+    if (service_->CreateClientContext(session->clientId.c_str(), &session->context) != 0 ||
+        session->context == nullptr) {
+        Forget(session.get());
+        *error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.insert(session.get());
+    *error = 0;
     return session.release();
 }
 
+bool SessionTable::Forget(Session* session) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (sessions_.erase(session) == 0) return false;
+    const auto held = perProcess_.find(session->processId);
+    if (held != perProcess_.end() && --held->second == 0) perProcess_.erase(held);
+    return true;
+}
+
 bool SessionTable::Close(void* handle) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (sessions_.erase(handle) == 0) return false;
-    }
+    if (!Forget(static_cast<Session*>(handle))) return false;
     std::unique_ptr<Session> session(static_cast<Session*>(handle));
     service_->ReleaseClientContext(&session->context);
     return true;
@@ -40,6 +61,7 @@ std::size_t SessionTable::ReleaseAll() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         sessions.swap(sessions_);
+        perProcess_.clear();
     }
     for (void* handle : sessions) {
         std::unique_ptr<Session> session(static_cast<Session*>(handle));

@@ -5,17 +5,27 @@
 
 #include "service/QVService.h"
 
+#include <windows.h>
+
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace Kestrane::Host {
 
+// Sessions one client process may hold at once, and all clients together: a client
+// that asks for more gets ERROR_TOO_MANY_SESS until it closes some or exits.
+constexpr std::size_t kMaxSessionsPerProcess = 32;
+constexpr std::size_t kMaxSessions = 1024;
+// The host keeps this many UTF-16 units of a client id, as the module does.
+constexpr std::size_t kMaxClientIdUnits = 64;
+
 struct Session {
     Qv::Corvane::Server::Services::ClientContext* context = nullptr;
-    std::wstring clientId;          // for the host's own log lines, as the client claimed it
-    unsigned long processId = 0;    // the client's process, as the RPC runtime gave it
+    std::wstring clientId;  // for the host's own log lines, cut to kMaxClientIdUnits
+    DWORD processId = 0;    // the client's, as the RPC runtime reported it
 };
 
 class SessionTable {
@@ -25,8 +35,9 @@ public:
     SessionTable(const SessionTable&) = delete;
     SessionTable& operator=(const SessionTable&) = delete;
 
-    // Null when the module made no context.
-    Session* Open(const wchar_t* clientId);
+    // Null with ERROR_TOO_MANY_SESS when a bound is reached, with ERROR_NOT_ENOUGH_MEMORY
+    // when the module made no context.
+    Session* Open(const wchar_t* clientId, DWORD processId, long* error);
     // False when the session had already ended (the pointer is then not touched).
     bool Close(void* session);
     // Whether the pointer names a live session; only for calls that hold it open
@@ -36,9 +47,13 @@ public:
     std::size_t ReleaseAll();
 
 private:
+    // Takes the session out of the table; false when it was not there.
+    bool Forget(Session* session);
+
     Qv::Corvane::Server::Services::QVService* service_;
     mutable std::mutex mutex_;
     std::unordered_set<void*> sessions_;
+    std::unordered_map<DWORD, std::size_t> perProcess_;
 };
 
 }  // namespace Kestrane::Host

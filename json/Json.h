@@ -32,25 +32,43 @@ struct JsonPreconditionFailed : std::exception {
 
 namespace Qv::Corvane::Server::Services {
 
+struct JsonMemoryBoundReached : std::bad_alloc {
+    const char* what() const noexcept override { return "the call's bound on JSON memory was reached"; }
+};
+
+// Optionally bounded: once Limit is set, an allocation that would take the bytes handed
+// out in all past it throws JsonMemoryBoundReached, as if memory had run out.
 class ThrowingCrtAllocator {
 public:
     static const bool kNeedFree = true;
+    void Limit(size_t bytes) { limit_ = bytes; }
+    size_t Allocated() const { return allocated_; }
     void* Malloc(size_t size) {
         if (!size) return nullptr;
+        Take(size);
         void* p = std::malloc(size);
         if (!p) throw std::bad_alloc();
         return p;
     }
-    void* Realloc(void* original, size_t, size_t newSize) {
+    void* Realloc(void* original, size_t originalSize, size_t newSize) {
         if (newSize == 0) {
             std::free(original);
             return nullptr;
         }
+        if (newSize > originalSize) Take(newSize - originalSize);
         void* p = std::realloc(original, newSize);
         if (!p) throw std::bad_alloc();
         return p;
     }
     static void Free(void* ptr) { std::free(ptr); }
+
+private:
+    void Take(size_t size) {
+        if (size > limit_ || allocated_ > limit_ - size) throw JsonMemoryBoundReached();
+        allocated_ += size;
+    }
+    size_t limit_ = static_cast<size_t>(-1);
+    size_t allocated_ = 0;
 };
 
 using JsonEncoding = rapidjson::UTF16<WCHAR>;

@@ -18,6 +18,14 @@ constexpr std::size_t kCallArenaBytes = 8 * 1024;
 // Where each parse stack starts, and the heap chunks after the arena (RapidJSON's own defaults).
 constexpr std::size_t kParseStackBytes = 1024;
 constexpr std::size_t kPoolChunkBytes = 64 * 1024;
+// What a call's handler and serialisation may add to the pool after the request is
+// parsed. Any answer within kMaxResponseUnits needs well under half of it, so only
+// answers that would be refused anyway reach it; the handler then ends as if memory had
+// run out (status 0x20000002, no response, a log line) instead of growing the host.
+constexpr std::size_t kMaxResponseJsonBytes = 4 * 1024 * 1024;
+// Longer answers are refused (status 0x20000002, no response, a log line), never cut:
+// a cut would hand the host text that is not JSON.
+constexpr std::size_t kMaxResponseUnits = 65536;
 
 class CallbackRelease {
 public:
@@ -84,15 +92,20 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
             *outString = nullptr;
             return InvalidJson;
         }
+        heap.Limit(heap.Allocated() + kMaxResponseJsonBytes);
 
         const ServiceStatus status = Dispatch(functionId, &request, &response, clientId, accessPolicy);
 
         JsonPoolStringBuffer buffer(&pool);
         JsonPoolWriter writer(buffer, &pool);
         response.Accept(writer);
-        // A response is copied in full whatever its length: a cut would hand the host
-        // text that is not JSON.
         const std::size_t length = buffer.GetSize() / sizeof(WCHAR);
+        if (length > kMaxResponseUnits) {
+            *outString = nullptr;
+            LogError(clientId, "ExecuteCommand", WIDE("%S.%S - response of %d characters refused, over the bound of %d"),
+                     static_cast<int32_t>(length), static_cast<int32_t>(kMaxResponseUnits));
+            return GeneralFailure;
+        }
         auto* text = static_cast<WCHAR*>(std::malloc((length + 1) * sizeof(WCHAR)));
         if (!text) throw std::bad_alloc();
         std::memcpy(text, buffer.GetString(), length * sizeof(WCHAR));

@@ -184,3 +184,33 @@ TEST(ReadCommands, AnEmptyKeyHasAnEmptyResult) {
     EXPECT_EQ(Execute(service.get(), 8, KeyOnly(key.Path())).text, "{\"result\":{}}");
     EXPECT_EQ(Execute(service.get(), 128, KeyOnly(key.Path())).text, "{\"result\":{}}");
 }
+
+// An answer of 65536 characters goes out whole; one more is refused, never cut. Values
+// of a million characters stop the call at its JSON memory bound, long before the answer
+// would be serialised.
+TEST(ReadCommands, LongAnswersAreRefusedWholeNeverCut) {
+    ScratchKey key("ReadLong");
+    key.SetString("V", "x");
+    LoadedService service;
+    const std::size_t overhead = Execute(service.get(), 4, ReadValue(key.Path(), "V")).text.size() - 1;
+    key.SetString("V", std::string(65536 - overhead, 'x'));
+    const Reply longest = Execute(service.get(), 4, ReadValue(key.Path(), "V"));
+    EXPECT_EQ(longest.status, Svc::Success);
+    EXPECT_EQ(longest.text.size(), 65536u);
+    key.SetString("V", std::string(65537 - overhead, 'x'));
+    LogCapture log;
+    const Reply over = Execute(service.get(), 4, ReadValue(key.Path(), "V"));
+    EXPECT_EQ(over.status, Svc::GeneralFailure);
+    EXPECT_FALSE(over.hasText);
+    ASSERT_FALSE(log.Messages().empty());
+    EXPECT_EQ(log.Messages().back(), kService + "ExecuteCommand - response of 65537 characters refused, over the bound "
+                                            "of 65536");
+
+    for (const char* name : {"A", "B", "C", "D", "E"}) key.SetString(name, std::string(1000000, 'y'));
+    log.Clear();
+    const Reply all = Execute(service.get(), 8, KeyOnly(key.Path()));
+    EXPECT_EQ(all.status, Svc::GeneralFailure);
+    EXPECT_FALSE(all.hasText);
+    ASSERT_FALSE(log.Messages().empty());
+    EXPECT_NE(log.Messages().back().find("bound on JSON memory"), std::string::npos) << log.Messages().back();
+}

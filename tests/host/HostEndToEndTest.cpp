@@ -1,15 +1,23 @@
 // kestrane-host and kestrane-cli as separate processes, the way they are deployed:
 // every test talks to one host started for it on an endpoint of its own.
 #include "client/kestrane_client.hpp"
+#include "host/EndpointBinding.h"
+#include "host/ProcessAccount.h"
+#include "host/ServerIdentity.h"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -19,6 +27,8 @@ using KestraneTest::ProbeProcess;
 
 constexpr DWORD kCliTimeoutMs = 60000;
 const std::wstring kKey = L"HKLM\\SOFTWARE\\QV\\HostEndToEnd";
+// The host's peak resident memory while 32 clients ask for 20.8 million characters each.
+constexpr SIZE_T kAttackPeakBound = 512u << 20;
 
 struct CliResult {
     DWORD exitCode = 0xFFFFFFFF;
@@ -72,6 +82,16 @@ protected:
         unsigned long calls = 0;
         EXPECT_EQ(KestraneHostStatus(session.get(), &live, &calls), KESTRANE_OK);
         return live - 1;  // not counting the one asking
+    }
+
+    PROCESS_MEMORY_COUNTERS HostMemory() const {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host_->Pid());
+        EXPECT_NE(process, nullptr);
+        if (process == nullptr) return counters;
+        EXPECT_TRUE(GetProcessMemoryInfo(process, &counters, sizeof counters));
+        CloseHandle(process);
+        return counters;
     }
 
     std::wstring endpoint_;
@@ -238,6 +258,81 @@ TEST_F(HostEndToEndTest, StopsCleanlyWithCallsInFlight) {
         EXPECT_NE(clientCode, 0u);  // cut off: the host went away under it
     }
     host_.reset();
+}
+
+// One process opening sessions under client ids of 500 000 units is stopped at its
+// bound, keeps no more than 64 units of each id in the host, and leaves others served.
+TEST_F(HostEndToEndTest, SessionFloodStopsAtTheBound) {
+    const std::wstring id(500000, L'i');
+    const SIZE_T before = HostMemory().WorkingSetSize;
+    std::vector<std::unique_ptr<ClientSession>> sessions;
+    for (int i = 0; i < 32; ++i) {
+        sessions.push_back(std::make_unique<ClientSession>(endpoint_, id));
+        ASSERT_EQ(sessions.back()->OpenError(), 0u) << i;
+    }
+    EXPECT_EQ(ClientSession(endpoint_, id).OpenError(), static_cast<unsigned long>(ERROR_TOO_MANY_SESS));
+    EXPECT_EQ(Cli({L"exists", L"HKLM\\SOFTWARE"}).exitCode, 0u);
+    // 32 ids kept whole would be 32 MB.
+    EXPECT_LT(HostMemory().WorkingSetSize, before + (16u << 20));
+    sessions.pop_back();
+    EXPECT_EQ(ClientSession(endpoint_, L"again").OpenError(), 0u);
+}
+
+// A second host on a served endpoint does not start (Wine would let both listen and
+// split the clients); a client that requires another account than the server's is
+// told so before it has sent anything.
+TEST_F(HostEndToEndTest, SecondHostAndUntrustedServerAreRefused) {
+    ProbeProcess second({L"run", L"--endpoint", endpoint_}, L"kestrane-host.exe");
+    ASSERT_TRUE(second.Resume());
+    DWORD code = 0;
+    EXPECT_TRUE(second.Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(code, 3u);
+    EXPECT_NE(second.Output().find("another server already answers"), std::string::npos) << second.Output();
+
+    // Every Wine process runs as one user: a server of another account is one the client
+    // requires to be LocalSystem. The account found is the system's word on the host.
+    handle_t binding = nullptr;
+    ASSERT_EQ(Kestrane::Host::BindToEndpoint(endpoint_, &binding), 0u);
+    std::wstring account;
+    EXPECT_EQ(Kestrane::Host::VerifyServerIdentity(binding, L"S-1-5-18", &account), Kestrane::Host::kServerNotTrusted);
+    EXPECT_EQ(account, Kestrane::Host::ProcessAccount(GetCurrentProcess()));
+    EXPECT_EQ(Kestrane::Host::VerifyServerIdentity(binding, L"", &account), 0u);
+    RpcBindingFree(&binding);
+    EXPECT_EQ(LiveSessions(), 0u);
+}
+
+// Forty values of 520 000 characters, each written within the request bound, then 32
+// sessions ask for all of them at once: an answer of 20.8 million characters each.
+TEST_F(HostEndToEndTest, ResponseAmplificationIsRefusedWithinTheMemoryBound) {
+    const std::wstring key = L"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\HostEndToEndBig";
+    {
+        ClientSession writer(endpoint_, L"writer");
+        const std::wstring data(520000, L'x');
+        for (int i = 0; i < 40; ++i) {
+            const auto written = writer.Execute(16, L"{\"keyPath\":\"" + key + L"\",\"regKeyValueName\":\"v" +
+                                                        std::to_wstring(i) +
+                                                        L"\",\"requestedDataType\":1,\"writeDataValue\":\"" + data + L"\"}");
+            ASSERT_TRUE(written.Delivered()) << written.error;
+            ASSERT_EQ(written.status, 0u);
+        }
+    }
+    const SIZE_T before = HostMemory().PeakWorkingSetSize;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 32; ++i) {
+        readers.emplace_back([&] {
+            ClientSession reader(endpoint_, L"reader");
+            const auto answer = reader.Execute(8, L"{\"keyPath\":\"" + key + L"\"}");
+            if (answer.Delivered() && answer.status == 0x20000002u && !answer.hasResponse) ++refused;
+        });
+    }
+    for (auto& reader : readers) reader.join();
+    const SIZE_T peak = HostMemory().PeakWorkingSetSize;
+    std::printf("host peak resident: %zu MiB after the writes, %zu MiB after 32 reads\n", before >> 20, peak >> 20);
+    EXPECT_EQ(refused.load(), 32);
+    EXPECT_LT(peak, SIZE_T{kAttackPeakBound});
+    ClientSession cleaner(endpoint_, L"cleaner");
+    EXPECT_EQ(cleaner.Execute(32, L"{\"keyPath\":\"" + key + L"\"}").status, 0u);
 }
 
 }  // namespace
