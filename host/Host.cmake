@@ -1,8 +1,11 @@
 # kestrane-host.exe, and kestrane-cli.exe on the client library (client/Client.cmake).
 kestrane_rpc_stubs(KestraneHost ${CMAKE_CURRENT_LIST_DIR}/KestraneHost.idl)
 
+# `secure` acts on the write whitelist's machine keys, so the host compiles the table's own
+# source (and what it logs through) rather than keeping a copy of the list.
+set(KESTRANE_WHITELIST_SOURCES access/KestraneServiceWhiteList.cpp json/UtilHelper.cpp service/TypeName.cpp)
 add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTable.cpp host/ModuleLoader.cpp
-               host/HostLog.cpp host/WindowsService.cpp)
+               host/HostLog.cpp host/WindowsService.cpp host/MachineKeySecurity.cpp ${KESTRANE_WHITELIST_SOURCES})
 kestrane_target(kestrane-host)
 target_link_options(kestrane-host PRIVATE -municode)
 target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32)

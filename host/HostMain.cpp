@@ -2,8 +2,10 @@
 //
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
+//   kestrane-host secure                                   secure the write-listed machine keys
 //   kestrane-host service                                  what the service manager starts
 #include "host/HostLog.h"
+#include "host/MachineKeySecurity.h"
 #include "host/ModuleLoader.h"
 #include "host/RpcHost.h"
 #include "host/WindowsService.h"
@@ -22,7 +24,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: kestrane-host run [--endpoint NAME] [--allow-stop]\n"
                  "       kestrane-host install [--endpoint NAME]\n"
-                 "       kestrane-host uninstall\n");
+                 "       kestrane-host uninstall\n"
+                 "       kestrane-host secure\n");
     return kUsage;
 }
 
@@ -111,6 +114,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"install") return Kestrane::Host::InstallService(options);
     if (command == L"uninstall" && argc == 2) return Kestrane::Host::UninstallService();
+    if (command == L"secure" && argc == 2) return Kestrane::Host::SecureWriteListedKeys();
     if (command == L"service") return Kestrane::Host::RunAsService(options);
     return Usage();
 }

@@ -1,6 +1,7 @@
 #include "host/WindowsService.h"
 
 #include "host/HostLog.h"
+#include "host/MachineKeySecurity.h"
 
 #include <windows.h>
 
@@ -62,6 +63,8 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 }  // namespace
 
 int InstallService(const HostOptions& options) {
+    // The service must never run over machine keys that users can change.
+    if (SecureWriteListedKeys() != 0) return 1;
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     const std::wstring command =
@@ -73,14 +76,14 @@ int InstallService(const HostOptions& options) {
         return 1;
     }
     ServiceHandle service(CreateServiceW(manager.Get(), kServiceName, L"Kestrane registry host", SERVICE_ALL_ACCESS,
-                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                          command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (service.Get() == nullptr) {
         std::fprintf(stderr, "kestrane-host: cannot create the service (error %lu)\n", GetLastError());
         return 1;
     }
     LogInfo(L"KestraneHost: installed as a service");
-    std::printf("kestrane-host: installed service %ls; start it with: net start %ls\n", kServiceName, kServiceName);
+    std::printf("kestrane-host: installed service %ls (automatic start); start it now with: net start %ls\n", kServiceName, kServiceName);
     return 0;
 }
 

@@ -2,19 +2,13 @@
 // and what an attacker might try next to an allowed prefix.
 #include "access/KestraneServiceHelper.h"
 #include "access/KestraneServiceWhiteList.h"
+#include "access/WhiteListInspector.h"
 #include "json/RequestRecords.h"
 #include "tests/JsonTestSupport.h"
 
 using namespace KestraneTest;
 using Svc::WhiteListAccessMode;
 using Svc::Kestrane::KestraneServiceWhiteList;
-
-namespace Qv::Corvane::Server::Services::Kestrane {
-struct WhiteListInspector {
-    static const std::vector<WString>& Read() { return KestraneServiceWhiteList::readWhiteList; }
-    static const std::vector<WString>& Write() { return KestraneServiceWhiteList::writeWhiteList; }
-};
-}  // namespace Qv::Corvane::Server::Services::Kestrane
 
 namespace {
 
