@@ -86,42 +86,48 @@ std::vector<BYTE> NarrowedDacl(const ACL* dacl) {
     return narrowed;
 }
 
-DWORD ApplyNewKeyDacl(HKEY key) {
-    LocalDescriptor wanted;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecuredKeyDacl, SDDL_REVISION_1, wanted.Put(),
-                                                              nullptr))
+// The DACL, protected from what the parent would pass down. Set through the key's own
+// descriptor: Wine's SetSecurityInfo drops the protection.
+DWORD SetProtectedDacl(HKEY key, ACL* dacl) {
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
         return GetLastError();
+    return static_cast<DWORD>(
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &descriptor));
+}
+
+DWORD ApplyNewKeyDacl(HKEY key, PSECURITY_DESCRIPTOR wanted) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     ACL* dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(wanted.Get(), &present, &dacl, &defaulted)) return GetLastError();
-    return SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, dacl, nullptr);
+    if (!GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted)) return GetLastError();
+    return SetProtectedDacl(key, dacl);
 }
 
-DWORD NarrowExistingKey(HKEY key) {
+DWORD NarrowExistingKey(HKEY key, PSECURITY_DESCRIPTOR securedKey) {
     LocalDescriptor current;
     PSID owner = nullptr;
     ACL* dacl = nullptr;
     DWORD error = GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                   &owner, nullptr, &dacl, nullptr, current.Put());
     if (error != ERROR_SUCCESS) return error;
-    // No DACL at all lets everyone do everything: nothing of it is worth keeping.
-    if (dacl == nullptr) {
-        error = ApplyNewKeyDacl(key);
-    } else {
-        std::vector<BYTE> narrowed = NarrowedDacl(dacl);
-        if (narrowed.empty()) return ERROR_INVALID_ACL;
-        error = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                nullptr, nullptr, reinterpret_cast<ACL*>(narrowed.data()), nullptr);
+    if (owner != nullptr && !IsTrusted(owner)) {
+        // The owner may always rewrite the DACL, so it must be one of the two as well.
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof administrators;
+        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
+            return GetLastError();
+        error = SetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, administrators, nullptr, nullptr,
+                                nullptr);
+        if (error != ERROR_SUCCESS) return error;
     }
-    if (error != ERROR_SUCCESS || owner == nullptr || IsTrusted(owner)) return error;
-    // The owner may always rewrite the DACL, so it must be one of the two as well.
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof administrators;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize)) return GetLastError();
-    return SetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, administrators, nullptr, nullptr,
-                           nullptr);
+    // No DACL at all lets everyone do everything: nothing of it is worth keeping.
+    if (dacl == nullptr) return ApplyNewKeyDacl(key, securedKey);
+    std::vector<BYTE> narrowed = NarrowedDacl(dacl);
+    if (narrowed.empty()) return ERROR_INVALID_ACL;
+    return SetProtectedDacl(key, reinterpret_cast<ACL*>(narrowed.data()));
 }
 
 }  // namespace
@@ -134,22 +140,32 @@ std::vector<std::wstring> WriteListedMachineKeys() {
 }
 
 SecureResult SecureMachineKey(const std::wstring& subkey, DWORD* error) {
+    LocalDescriptor securedKey;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecuredKeyDacl, SDDL_REVISION_1, securedKey.Put(),
+                                                              nullptr)) {
+        *error = GetLastError();
+        return SecureResult::Failed;
+    }
+    // A missing key is created with its DACL, so it never exists with a looser one.
     // REG_OPTION_OPEN_LINK: a link in the last place is opened as itself, not followed.
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, securedKey.Get(), FALSE};
     ScopedKey key;
     DWORD disposition = 0;
     *error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_OPEN_LINK,
-                             KEY_QUERY_VALUE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, nullptr,
+                             KEY_QUERY_VALUE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &attributes,
                              key.Address(), &disposition);
     if (*error != ERROR_SUCCESS) return SecureResult::Failed;
     if (disposition == REG_CREATED_NEW_KEY) {
-        *error = ApplyNewKeyDacl(key.Get());
+        // And set once more through the key: Wine 8 ignores the descriptor given at
+        // creation (the key gets its default, Administrators and Users only).
+        *error = ApplyNewKeyDacl(key.Get(), securedKey.Get());
         return *error == ERROR_SUCCESS ? SecureResult::Created : SecureResult::Failed;
     }
     if (IsLink(key.Get())) {
         *error = ERROR_INVALID_PARAMETER;
         return SecureResult::IsLink;
     }
-    *error = NarrowExistingKey(key.Get());
+    *error = NarrowExistingKey(key.Get(), securedKey.Get());
     return *error == ERROR_SUCCESS ? SecureResult::Tightened : SecureResult::Failed;
 }
 

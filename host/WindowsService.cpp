@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace Kestrane::Host {
 
@@ -84,6 +85,44 @@ int InstallService(const HostOptions& options) {
     }
     LogInfo(L"KestraneHost: installed as a service");
     std::printf("kestrane-host: installed service %ls (automatic start); start it now with: net start %ls\n", kServiceName, kServiceName);
+    return 0;
+}
+
+int QuoteServiceCommandLine() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager.Get() != nullptr
+                              ? OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG)
+                              : nullptr);
+    if (service.Get() == nullptr) {
+        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
+        std::fprintf(stderr, "kestrane-host: cannot open service %ls (error %lu)\n", kServiceName, GetLastError());
+        return 1;
+    }
+    DWORD needed = 0;
+    QueryServiceConfigW(service.Get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed == 0 || !QueryServiceConfigW(service.Get(), config, needed, &needed)) {
+        std::fprintf(stderr, "kestrane-host: cannot read service %ls (error %lu)\n", kServiceName, GetLastError());
+        return 1;
+    }
+    const std::wstring command = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
+    wchar_t path[MAX_PATH];
+    const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    const bool unquoted = command.size() >= program.size() &&
+                          _wcsnicmp(command.c_str(), program.c_str(), program.size()) == 0 &&
+                          (command.size() == program.size() || command[program.size()] == L' ');
+    if (!unquoted) return 0;
+    const std::wstring quoted = Quoted(program) + command.substr(program.size());
+    if (!ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, quoted.c_str(),
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+        std::fprintf(stderr, "kestrane-host: cannot quote the command line of service %ls (error %lu)\n",
+                     kServiceName, GetLastError());
+        LogError(L"KestraneHost: cannot quote the service's command line");
+        return 1;
+    }
+    std::printf("kestrane-host: quoted the program path in the command line of service %ls\n", kServiceName);
+    LogInfo(L"KestraneHost: quoted the service's command line");
     return 0;
 }
 

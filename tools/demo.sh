@@ -14,7 +14,7 @@ LOGS="$PWD/build/demo-logs"
 DRIVE_C="$WINEPREFIX/drive_c"
 CLI='C:\Program Files\Kestrane\kestrane-cli.exe'
 RUN="$PWD/tools/wine-run.sh"
-MSI_ATTEMPTS=5          # a brand-new prefix may end its first msiexec runs with 91
+MSI_ATTEMPTS=5          # msiexec ended with 91 when a prefix had two service managers
 UNSETTLED_PREFIX_EXIT=91
 mkdir -p "$LOGS"
 
@@ -39,7 +39,7 @@ msiexec() {  # /i|/x package log
     "$RUN" msiexec "$1" "$(winpath "$2")" /qn /l*v "$(winpath "$3")"
     code=$?
     [ "$code" -ne "$UNSETTLED_PREFIX_EXIT" ] && break
-    say "(msiexec ended with $code on a prefix still settling: again in 3 s)"
+    say "(msiexec ended with $code: again in 3 s)"
     sleep 3
   done
   local ms=$(($(date +%s%3N) - start))

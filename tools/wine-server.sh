@@ -17,7 +17,9 @@ WINESERVER=/usr/lib/wine/wineserver
 start() {
   mkdir -p "$WINEPREFIX"
   setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1
-  setsid /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+  # The first program boots (or creates) the prefix. Not "wineboot -i": with a persistent
+  # wineserver that left two service managers running, each answering every other request.
+  setsid /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
   echo "wineserver running for $WINEPREFIX"
 }
 stop() {

@@ -60,20 +60,24 @@ TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingRefusesLinks) {
     }
 
     // A key that everyone could change, owned by Users: the grants of everyone but SYSTEM
-    // and Administrators keep only their read rights (generic ones mapped first), the
-    // deny entry stays, the order stays, and Administrators become the owner.
+    // and Administrators keep only their read rights (generic ones mapped first; KW keeps
+    // its read-control right), the deny entry stays, the order stays, and Administrators
+    // become the owner.
     scratch.CreateKey("Open");
     const std::wstring open = scratch.SubKey("Open");
     SetSddl(open, L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)(A;CIIO;KA;;;CO)");
     EXPECT_EQ(SecureMachineKey(open, &error), SecureResult::Tightened) << error;
-    EXPECT_EQ(Sddl(open, kOwnerAndDacl), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;CIIO;KR;;;CO)");
+    EXPECT_EQ(Sddl(open, kOwnerAndDacl),
+              L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)");
 
-    // A link in the listed place is refused, and what it points at keeps its DACL.
+    // A link in the listed place is refused, and what it points at keeps its DACL. (Links
+    // are volatile and ScratchKey cannot remove one, so each run names its own.)
     scratch.CreateKey("Target");
     const std::wstring target = scratch.SubKey("Target");
     const std::wstring before = Sddl(target, DACL_SECURITY_INFORMATION);
+    const std::wstring linkName = scratch.SubKey("Link" + std::to_string(GetCurrentProcessId()));
     HKEY link = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, scratch.SubKey("Link").c_str(), 0, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkName.c_str(), 0, nullptr,
                               REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
                               &link, nullptr),
               ERROR_SUCCESS);
@@ -82,6 +86,6 @@ TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingRefusesLinks) {
                              static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))),
               ERROR_SUCCESS);
     RegCloseKey(link);
-    EXPECT_EQ(SecureMachineKey(scratch.SubKey("Link"), &error), SecureResult::IsLink);
+    EXPECT_EQ(SecureMachineKey(linkName, &error), SecureResult::IsLink);
     EXPECT_EQ(Sddl(target, DACL_SECURITY_INFORMATION), before);
 }
