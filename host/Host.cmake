@@ -8,7 +8,7 @@ add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTabl
                host/HostLog.cpp host/WindowsService.cpp host/MachineKeySecurity.cpp ${KESTRANE_WHITELIST_SOURCES})
 kestrane_target(kestrane-host)
 target_link_options(kestrane-host PRIVATE -municode)
-target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32)
+target_link_libraries(kestrane-host PRIVATE KestraneHost_server Logging advapi32 shell32)
 add_dependencies(kestrane-host KestraneService)
 
 add_executable(kestrane-cli host/CliMain.cpp host/CliRequest.cpp host/CliOutput.cpp host/Utf8.cpp)

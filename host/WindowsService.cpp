@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,16 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// The log goes below %ProgramData%. Windows gives every service the system's environment;
+// Wine's service manager starts services without that variable, and the service would log
+// nothing. Filled in from the shell's folder, before the first line is written.
+void ProvideProgramDataVariable() {
+    if (_wgetenv(L"ProgramData") != nullptr) return;
+    wchar_t folder[MAX_PATH];
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        _wputenv((std::wstring(L"ProgramData=") + folder).c_str());
+}
 
 }  // namespace
 
@@ -140,6 +153,7 @@ int UninstallService() {
 
 int RunAsService(const HostOptions& options) {
     g_options = options;
+    ProvideProgramDataVariable();
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
         std::fprintf(stderr, "kestrane-host: 'service' is for the service manager; use 'run' in a console\n");

@@ -58,7 +58,8 @@ trap 'tools/wine-server.sh stop >/dev/null' EXIT
 section "Administrator: install $(basename "$MSI") ($(stat -c %s "$MSI") bytes) on a machine that never had Kestrane"
 msiexec /i "$MSI" "$LOGS/install.log" || { say "install failed: see $LOGS/install.log"; exit 1; }
 win sc query KestraneHost
-win sc qc KestraneHost
+say "(its registration: automatic start (Start 2), LocalSystem, the program path quoted)"
+win reg query 'HKLM\System\CurrentControlSet\Services\KestraneHost'
 say
 say "Programs and Features:"
 programs_and_features
@@ -93,9 +94,9 @@ say
 say "# a write outside the write whitelist is refused:"
 user set 'HKLM\SOFTWARE\Microsoft' Kestrane REG_DWORD 1
 
-section "The log those calls left (C:\\ProgramData\\Kestrane\\kestrane.log, lines of client \"demo\" and the host)"
+section "The log those calls left (C:\\ProgramData\\Kestrane\\kestrane.log: the install, the service, client \"demo\")"
 LOG="$DRIVE_C/ProgramData/Kestrane/kestrane.log"
-grep -E '\[demo\]|KestraneHost' "$LOG" | tail -n 25
+grep -E '\[demo\]|KestraneHost: (starting|listening|quoted)' "$LOG" | tail -n 25
 
 section "Administrator: upgrade in place to $(basename "$UPGRADE") (the same binaries as a newer package)"
 msiexec /i "$UPGRADE" "$LOGS/upgrade.log" || { say "upgrade failed: see $LOGS/upgrade.log"; exit 1; }
@@ -108,6 +109,7 @@ user exists 'HKLM\SOFTWARE\QV'
 section "Administrator: uninstall"
 msiexec /x "$UPGRADE" "$LOGS/uninstall.log" || { say "uninstall failed: see $LOGS/uninstall.log"; exit 1; }
 win sc query KestraneHost
+win reg query 'HKLM\System\CurrentControlSet\Services\KestraneHost'
 say
 if [ -e "$DRIVE_C/Program Files/Kestrane" ]; then
   say "C:\\Program Files\\Kestrane is still there:"; ls -l "$DRIVE_C/Program Files/Kestrane"
