@@ -87,7 +87,7 @@ std::vector<BYTE> NarrowedDacl(const ACL* dacl) {
 }
 
 // The DACL, protected from what the parent would pass down. Set through the key's own
-// descriptor: Wine's SetSecurityInfo drops the protection.
+// descriptor: Wine 8's SetSecurityInfo did not keep the protection.
 DWORD SetProtectedDacl(HKEY key, ACL* dacl) {
     SECURITY_DESCRIPTOR descriptor;
     if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
@@ -114,7 +114,8 @@ DWORD NarrowExistingKey(HKEY key, PSECURITY_DESCRIPTOR securedKey) {
                                   &owner, nullptr, &dacl, nullptr, current.Put());
     if (error != ERROR_SUCCESS) return error;
     if (owner != nullptr && !IsTrusted(owner)) {
-        // The owner may always rewrite the DACL, so it must be one of the two as well.
+        // The owner may always rewrite the DACL, so it must be one of the two as well. Set
+        // before the DACL: Wine's SetSecurityInfo writes the descriptor back unprotected.
         BYTE administrators[SECURITY_MAX_SID_SIZE];
         DWORD sidSize = sizeof administrators;
         if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
