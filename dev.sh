@@ -98,7 +98,7 @@ package() {
   msi="kestrane-$(cat VERSION)-x64.msi"
   if [ -n "${KESTRANE_SIGN_PFX:-}" ]; then
     echo "== sign the binaries and the package"
-    tools/sign.sh build/windows/bin/{kestrane-host.exe,kestrane-cli.exe,KestraneService.dll,Logging.dll}
+    tools/sign.sh build/windows/bin/{kestrane-host.exe,kestrane-cli.exe,KestraneService.dll,Logging.dll,KestraneClient.dll}
     rm -f "build/windows/$msi"
     cmake --build --preset windows --target kestrane-msi
     tools/sign.sh "build/windows/$msi"

@@ -4,7 +4,7 @@
 #   the upgrade test   build/windows/upgrade/kestrane-<version with patch + 1>-x64.msi: the same
 #                      binaries as a newer package, to install over the first
 set(KESTRANE_PUBLISHER "QV")
-set(KESTRANE_SHIPPED KestraneService Logging kestrane-host kestrane-cli)
+set(KESTRANE_SHIPPED KestraneService Logging kestrane-host kestrane-cli KestraneClient)
 
 function(kestrane_version_resource target description)
   get_target_property(type ${target} TYPE)
@@ -24,19 +24,24 @@ kestrane_version_resource(KestraneService "Kestrane registry service module")
 kestrane_version_resource(Logging "Kestrane logging")
 kestrane_version_resource(kestrane-host "Kestrane service host")
 kestrane_version_resource(kestrane-cli "Kestrane command-line client")
+kestrane_version_resource(KestraneClient "Kestrane client library")
 
 find_program(KESTRANE_WIXL wixl)
 if(NOT KESTRANE_WIXL)
   message(FATAL_ERROR "wixl (Debian package wixl) builds the installer package: ./dev.sh setup installs it")
 endif()
 
-# wixl resolves File sources against its working folder, so it runs in bin/.
+# wixl takes File sources only relative to its working folder, so it runs in bin/.
+file(RELATIVE_PATH KESTRANE_CLIENT_DIR ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR}/client)
+file(RELATIVE_PATH KESTRANE_LIB_DIR ${CMAKE_BINARY_DIR}/bin ${CMAKE_BINARY_DIR})
 function(kestrane_msi output version)
   add_custom_command(OUTPUT ${output}
     COMMAND ${KESTRANE_WIXL} -a x64 -D Version=${version} -D Publisher=${KESTRANE_PUBLISHER} -D BinDir=.
+            -D LibDir=${KESTRANE_LIB_DIR} -D ClientDir=${KESTRANE_CLIENT_DIR}
             -o ${output} ${CMAKE_SOURCE_DIR}/install/Kestrane.wxs
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    DEPENDS ${CMAKE_SOURCE_DIR}/install/Kestrane.wxs ${KESTRANE_SHIPPED}
+    DEPENDS ${CMAKE_SOURCE_DIR}/install/Kestrane.wxs ${KESTRANE_SHIPPED} ${CMAKE_SOURCE_DIR}/client/kestrane_client.h
+            ${CMAKE_SOURCE_DIR}/client/kestrane_client.hpp
     COMMENT "Packaging ${output}"
     VERBATIM)
 endfunction()
