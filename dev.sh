@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|demo|bench
+# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|package|demo|bench
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine64-tools rapidjson-dev googletest cmake ninja-build
-          clang libclang-rt-14-dev libbenchmark-dev valgrind python3)
+          clang libclang-rt-14-dev libbenchmark-dev valgrind python3 wixl osslsigncode openssl)
 
 missing_packages() {
   local p
@@ -90,8 +90,25 @@ soak() {
   (cd build/windows/bin && ../../../tools/wine-run.sh kestrane_tests.exe --gtest_filter='Soak.*')
 }
 
-demo() {
+# The Windows Installer package, build/kestrane-<version>-x64.msi. With KESTRANE_SIGN_PFX
+# (tools/sign.sh), the shipped binaries are signed, packaged again, and the package signed.
+package() {
   build windows
+  local msi
+  msi="kestrane-$(cat VERSION)-x64.msi"
+  if [ -n "${KESTRANE_SIGN_PFX:-}" ]; then
+    echo "== sign the binaries and the package"
+    tools/sign.sh build/windows/bin/{kestrane-host.exe,kestrane-cli.exe,KestraneService.dll,Logging.dll,KestraneClient.dll}
+    rm -f "build/windows/$msi"
+    cmake --build --preset windows --target kestrane-msi
+    tools/sign.sh "build/windows/$msi"
+  fi
+  cp "build/windows/$msi" "build/$msi"
+  echo "== wrote build/$msi ($(stat -c %s "build/$msi") bytes)"
+}
+
+demo() {
+  package
   tools/demo.sh
 }
 
@@ -142,7 +159,8 @@ case "$cmd" in
   test) setup; run_tests ;;
   fuzz) setup; fuzz "$@" ;;
   soak) setup; soak ;;
+  package) setup; package ;;
   demo) setup; demo ;;
   bench) setup; bench ;;
-  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz|native-bench]|test|fuzz [seconds]|soak|demo|bench" >&2; exit 2 ;;
+  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz|native-bench]|test|fuzz [seconds]|soak|package|demo|bench" >&2; exit 2 ;;
 esac

@@ -25,7 +25,7 @@ public:
     KestraneServiceWhiteList& operator=(KestraneServiceWhiteList&&);
 
 private:
-    friend struct WhiteListInspector;  // lets tests read the tables
+    friend struct WhiteListInspector;  // access/WhiteListInspector.h
     static const std::vector<std::basic_string<WCHAR>> readWhiteList;
     static const std::vector<std::basic_string<WCHAR>> writeWhiteList;
 };

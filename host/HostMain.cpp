@@ -2,10 +2,13 @@
 //
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
+//   kestrane-host secure                                   secure the write-listed machine keys
+//                                                          and the service's command line
 //   kestrane-host service                                  what the service manager starts
 //
 // Exit code 3: another server already answers on the endpoint.
 #include "host/HostLog.h"
+#include "host/MachineKeySecurity.h"
 #include "host/ModuleLoader.h"
 #include "host/RpcHost.h"
 #include "host/WindowsService.h"
@@ -25,7 +28,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: kestrane-host run [--endpoint NAME] [--allow-stop]\n"
                  "       kestrane-host install [--endpoint NAME]\n"
-                 "       kestrane-host uninstall\n");
+                 "       kestrane-host uninstall\n"
+                 "       kestrane-host secure\n");
     return kUsage;
 }
 
@@ -133,6 +137,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"install") return Kestrane::Host::InstallService(options);
     if (command == L"uninstall" && argc == 2) return Kestrane::Host::UninstallService();
+    if (command == L"secure" && argc == 2) {
+        const int keys = Kestrane::Host::SecureWriteListedKeys();
+        const int service = Kestrane::Host::QuoteServiceCommandLine();
+        return keys != 0 ? keys : service;
+    }
     if (command == L"service") return Kestrane::Host::RunAsService(options);
     return Usage();
 }

@@ -13,6 +13,12 @@ int Serve(const HostOptions& options, void (*onListening)());
 
 int InstallService(const HostOptions& options);
 int UninstallService();
+// Windows Installer under Wine registers the service's command line without quotes around
+// a program path with spaces ("C:\Program Files\..."), and the service manager would then
+// try C:\Program.exe first, which anyone able to write C:\ could plant. When the command line
+// begins with this program's own path unquoted, it is quoted. 0 when nothing was wrong or it
+// is fixed (also when there is no such service).
+int QuoteServiceCommandLine();
 // Hands the process to the service manager; returns when the service has stopped.
 int RunAsService(const HostOptions& options);
 

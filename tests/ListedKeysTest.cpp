@@ -3,7 +3,7 @@
 // tests/WindowsLinks.cpp): each command its list allows works on the entry's key, and
 // the check of where a key really is refuses none of them.
 #include "tests/RegistryFixture.h"
-#include "tests/WhiteListInspector.h"
+#include "access/WhiteListInspector.h"
 
 #ifndef _WIN32
 #include "platform/native/Emulation.h"

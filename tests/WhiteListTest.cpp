@@ -2,14 +2,13 @@
 // and what an attacker might try next to an allowed prefix.
 #include "access/KestraneServiceHelper.h"
 #include "access/KestraneServiceWhiteList.h"
+#include "access/WhiteListInspector.h"
 #include "json/RequestRecords.h"
 #include "tests/JsonTestSupport.h"
-#include "tests/WhiteListInspector.h"
 
 using namespace KestraneTest;
 using Svc::WhiteListAccessMode;
 using Svc::Kestrane::KestraneServiceWhiteList;
-
 
 namespace {
 

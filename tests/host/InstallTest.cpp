@@ -1,0 +1,240 @@
+// The installer package the way an administrator uses it, in a Wine prefix of its own
+// (ctest's "install" test; the suite's main run leaves it out): install, the service
+// running and answering, the machine keys secured, an upgrade in place, an uninstall that
+// leaves no service and no program files.
+#include "host/MachineKeySecurity.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kProgramTimeoutMs = 180000;
+// msiexec ended with 91, nothing installed, when a prefix had two service managers
+// running (see tools/wine-server.sh); a bounded retry keeps that from failing the test.
+constexpr int kInstallAttempts = 5;
+constexpr DWORD kUnsettledPrefixExit = 91;
+constexpr DWORD kServiceWaitMs = 30000;
+const std::wstring kProgramFolder = L"C:\\Program Files\\Kestrane";
+const wchar_t* const kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// A path of this machine as Wine's Z: drive shows it to Windows programs.
+std::wstring WindowsPath(const char* path) {
+    std::wstring converted = L"Z:";
+    for (const char* c = path; *c != 0; ++c) converted += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return converted;
+}
+
+// Runs a command line to its end (bounded); its exit code, or ~0u when it did not end.
+DWORD Run(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return ~0u;
+    DWORD code = ~0u;
+    if (WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+DWORD Msiexec(const std::wstring& action, const char* package, const char* log) {
+    return Run(L"msiexec.exe " + action + L" \"" + WindowsPath(package) + L"\" /qn /l*v \"" + WindowsPath(log) + L"\"");
+}
+
+DWORD Install(const char* package, const char* log, double* seconds) {
+    const auto start = std::chrono::steady_clock::now();
+    DWORD code = kUnsettledPrefixExit;
+    for (int attempt = 0; attempt < kInstallAttempts && code == kUnsettledPrefixExit; ++attempt) {
+        if (attempt > 0) Sleep(3000);
+        code = Msiexec(L"/i", package, log);
+    }
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return code;
+}
+
+struct ServiceFacts {
+    DWORD openError = 0;  // ERROR_SERVICE_DOES_NOT_EXIST once removed
+    DWORD state = 0;
+    DWORD startType = 0;
+    std::wstring command;
+    std::wstring account;
+};
+
+// Waits (bounded) for the service to be running, then reads its configuration.
+ServiceFacts HostService() {
+    ServiceFacts facts;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, L"KestraneHost", SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
+                                : nullptr;
+    if (service == nullptr) {
+        facts.openError = GetLastError();
+    } else {
+        SERVICE_STATUS status = {};
+        for (DWORD waited = 0; waited < kServiceWaitMs; waited += 200) {
+            if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING) break;
+            Sleep(200);
+        }
+        facts.state = status.dwCurrentState;
+        union {
+            QUERY_SERVICE_CONFIGW config;
+            BYTE bytes[8192];
+        } buffer;
+        DWORD needed = 0;
+        if (QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed)) {
+            facts.startType = buffer.config.dwStartType;
+            facts.command = buffer.config.lpBinaryPathName ? buffer.config.lpBinaryPathName : L"";
+            facts.account = buffer.config.lpServiceStartName ? buffer.config.lpServiceStartName : L"";
+        }
+        CloseServiceHandle(service);
+    }
+    if (manager) CloseServiceHandle(manager);
+    return facts;
+}
+
+std::wstring RegistryText(HKEY key, const wchar_t* name) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    return RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS ? text : L"";
+}
+
+// The versions of every Programs and Features entry named Kestrane, and its publisher.
+std::vector<std::wstring> ListedVersions(std::wstring* publisher) {
+    std::vector<std::wstring> versions;
+    HKEY uninstall = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &uninstall) != ERROR_SUCCESS)
+        return versions;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(uninstall, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY entry = nullptr;
+        if (RegOpenKeyExW(uninstall, name, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
+        if (RegistryText(entry, L"DisplayName") == L"Kestrane") {
+            versions.push_back(RegistryText(entry, L"DisplayVersion"));
+            *publisher = RegistryText(entry, L"Publisher");
+        }
+        RegCloseKey(entry);
+    }
+    RegCloseKey(uninstall);
+    return versions;
+}
+
+std::wstring FileVersion(const std::wstring& path) {
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr)
+        return L"(none)";
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS));
+}
+
+// What a key's DACL lets anyone but SYSTEM and Administrators do that changes it, or a
+// description of why it is not secured. Empty when only those two may change it.
+std::wstring ChangeRightsOfOthers(const std::wstring& subkey) {
+    constexpr ACCESS_MASK kChange =
+        KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return L"missing";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ACL* dacl = nullptr;
+    std::wstring found;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS || dacl == nullptr ||
+        !GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+        found = L"no DACL";
+    } else if ((control & SE_DACL_PROTECTED) == 0) {
+        found = L"inherits";
+    } else {
+        GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+                continue;
+            PSID sid = &ace->SidStart;
+            if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) continue;
+            ACCESS_MASK mask = ace->Mask;
+            MapGenericMask(&mask, &mapping);
+            if (mask & kChange) found += L"entry " + std::to_wstring(i) + L" grants " + std::to_wstring(mask) + L"; ";
+        }
+    }
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    return found;
+}
+
+// The installed host answers a request through the installed kestrane-cli.
+DWORD CliExists(const std::wstring& key) {
+    return Run(L"\"" + kProgramFolder + L"\\kestrane-cli.exe\" --client-id install-test exists " + key);
+}
+
+void ExpectRunningAndAnswering(const char* when) {
+    SCOPED_TRACE(when);
+    const ServiceFacts service = HostService();
+    ASSERT_EQ(service.openError, 0u);
+    EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(service.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_NE(service.command.find(L"kestrane-host.exe\" service --endpoint kestrane"), std::wstring::npos)
+        << std::string(service.command.begin(), service.command.end());
+    EXPECT_TRUE(service.account.empty() || _wcsicmp(service.account.c_str(), L"LocalSystem") == 0);
+    EXPECT_EQ(CliExists(L"HKLM\\SOFTWARE\\QV"), 0u);
+}
+
+}  // namespace
+
+TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
+    std::wstring publisher;
+    double seconds = 0;
+    ASSERT_TRUE(ListedVersions(&publisher).empty()) << "the prefix is not fresh";
+
+    ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/install.log", &seconds), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/install.log";
+    std::printf("install: %.1f s\n", seconds);
+    ExpectRunningAndAnswering("installed");
+    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_VERSION});
+    EXPECT_EQ(publisher, L"" KESTRANE_PUBLISHER);
+    for (const wchar_t* file : {L"kestrane-host.exe", L"kestrane-cli.exe", L"KestraneService.dll", L"Logging.dll",
+                                L"KestraneClient.dll"})
+        EXPECT_EQ(FileVersion(kProgramFolder + L"\\" + file), L"" KESTRANE_VERSION) << file;
+    for (const wchar_t* file : {L"kestrane_client.h", L"kestrane_client.hpp", L"KestraneClient.lib"})
+        EXPECT_NE(GetFileAttributesW((kProgramFolder + L"\\sdk\\" + file).c_str()), INVALID_FILE_ATTRIBUTES) << file;
+    const std::vector<std::wstring> keys = Kestrane::Host::WriteListedMachineKeys();
+    EXPECT_NE(std::find(keys.begin(), keys.end(), L"SOFTWARE\\QV"), keys.end());
+    for (const std::wstring& key : keys)
+        EXPECT_EQ(ChangeRightsOfOthers(key), L"") << std::string(key.begin(), key.end());
+
+    ASSERT_EQ(Install(KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/upgrade.log", &seconds), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/upgrade.log";
+    std::printf("upgrade: %.1f s\n", seconds);
+    ExpectRunningAndAnswering("upgraded");
+    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_NEXT_VERSION});
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Msiexec(L"/x", KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/uninstall.log"), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/uninstall.log";
+    std::printf("uninstall: %.1f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(GetFileAttributesW(kProgramFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(ListedVersions(&publisher).empty());
+}
