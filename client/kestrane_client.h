@@ -94,7 +94,9 @@ typedef struct KestraneSession KestraneSession;
 /* Connects to kestrane-host on endpoint (null: KESTRANE_DEFAULT_ENDPOINT) and opens a
    session under clientId (the name the host's log lines give this client). Every call
    on the session waits at most timeoutMs (0: KESTRANE_DEFAULT_TIMEOUT_MS) for the
-   host. On KESTRANE_OK *session is the new session, else null. */
+   host. On KESTRANE_OK *session is the new session, else null. Before anything of the
+   caller's is sent, the server must run as LocalSystem or as this process's user:
+   otherwise KESTRANE_REFUSED with GetLastError() 628 (ERROR_SERVER_SID_MISMATCH). */
 KESTRANE_CLIENT_API KestraneResult __cdecl KestraneOpenSession(const wchar_t* endpoint, const wchar_t* clientId,
                                                                unsigned long timeoutMs, KestraneSession** session);
 
