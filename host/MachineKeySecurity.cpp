@@ -163,8 +163,16 @@ SecureResult SecureMachineKey(const std::wstring& subkey, DWORD* error) {
         return *error == ERROR_SUCCESS ? SecureResult::Created : SecureResult::Failed;
     }
     if (IsLink(key.Get())) {
-        *error = ERROR_INVALID_PARAMETER;
-        return SecureResult::IsLink;
+        // Only SYSTEM and Administrators can make a link in a listed machine place, so this one
+        // is the system's or theirs: both ends are what clients reach, and both are narrowed.
+        *error = NarrowExistingKey(key.Get(), securedKey.Get());
+        if (*error != ERROR_SUCCESS) return SecureResult::Failed;
+        ScopedKey target;
+        *error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0,
+                               READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, target.Address());
+        if (*error != ERROR_SUCCESS) return SecureResult::Failed;
+        *error = NarrowExistingKey(target.Get(), securedKey.Get());
+        return *error == ERROR_SUCCESS ? SecureResult::LinkAndTarget : SecureResult::Failed;
     }
     *error = NarrowExistingKey(key.Get(), securedKey.Get());
     return *error == ERROR_SUCCESS ? SecureResult::Tightened : SecureResult::Failed;
@@ -180,10 +188,10 @@ int SecureWriteListedKeys() {
         switch (result) {
         case SecureResult::Created: line = L"created and secured " + name; break;
         case SecureResult::Tightened: line = L"secured " + name; break;
-        case SecureResult::IsLink: line = L"refused " + name + L": it is a registry link"; break;
+        case SecureResult::LinkAndTarget: line = L"secured " + name + L" and the key its link leads to"; break;
         case SecureResult::Failed: line = L"cannot secure " + name + L" (error " + std::to_wstring(error) + L")"; break;
         }
-        const bool ok = result == SecureResult::Created || result == SecureResult::Tightened;
+        const bool ok = result != SecureResult::Failed;
         if (!ok) ++failures;
         std::fwprintf(ok ? stdout : stderr, L"kestrane-host: %ls\n", line.c_str());
         line = L"KestraneHost: " + line;

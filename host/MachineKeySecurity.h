@@ -21,15 +21,16 @@ constexpr ACCESS_MASK kKeyChangeRights =
 // The write whitelist's HKEY_LOCAL_MACHINE entries, as paths below that root.
 std::vector<std::wstring> WriteListedMachineKeys();
 
-enum class SecureResult { Created, Tightened, IsLink, Failed };
+enum class SecureResult { Created, Tightened, LinkAndTarget, Failed };
 
 // Secures one key below HKEY_LOCAL_MACHINE (64-bit view). A missing key is created with
 // kSecuredKeyDacl. An existing key is only ever narrowed, never widened: its DACL, inherited
 // entries included, becomes its own (protected), and every allow entry for anyone but SYSTEM
 // and Administrators loses kKeyChangeRights; deny entries and those two stay as they were. An
-// owner other than those two becomes Administrators. A key that is itself a registry link is
-// left alone and refused: securing it would secure wherever it points. *error is the Win32
-// error of a failing step.
+// owner other than those two becomes Administrators. A key that is itself a registry link (as
+// Windows' own ...\Print\Printers, which leads into CurrentControlSet) is narrowed as a link,
+// so that no one else can point it elsewhere, and so is the key it leads to, which is what
+// clients reach through it. *error is the Win32 error of a failing step.
 SecureResult SecureMachineKey(const std::wstring& subkey, DWORD* error);
 
 // The command: every write-listed machine key, one line each; 0 when all are secured.

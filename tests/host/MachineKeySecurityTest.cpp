@@ -1,6 +1,6 @@
 // kestrane-host secure on keys of the test's own: a missing key is created secured, an
-// existing one is narrowed and never widened, a link is refused. Wine stores ACLs but does
-// not enforce them, so what is checked is how they read back.
+// existing one is narrowed and never widened, a link is secured with its target. Wine stores
+// ACLs but does not enforce them, so what is checked is how they read back.
 #include "host/MachineKeySecurity.h"
 #include "tests/RegistryFixture.h"
 
@@ -47,7 +47,7 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL
 
 }  // namespace
 
-TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingRefusesLinks) {
+TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingAndLinkTargets) {
     ScratchKey scratch("Secure");
     DWORD error = 0;
 
@@ -70,11 +70,11 @@ TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingRefusesLinks) {
     EXPECT_EQ(Sddl(open, kOwnerAndDacl),
               L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)");
 
-    // A link in the listed place is refused, and what it points at keeps its DACL. (Links
-    // are volatile and ScratchKey cannot remove one, so each run names its own.)
+    // A link in the listed place (as Windows' own Printers link) is secured, and so is the key
+    // it leads to. (Links are volatile and ScratchKey cannot remove one, so each run names its own.)
     scratch.CreateKey("Target");
     const std::wstring target = scratch.SubKey("Target");
-    const std::wstring before = Sddl(target, DACL_SECURITY_INFORMATION);
+    SetSddl(target, L"O:BUD:(A;;KA;;;WD)(A;;KA;;;SY)");
     const std::wstring linkName = scratch.SubKey("Link" + std::to_string(GetCurrentProcessId()));
     HKEY link = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkName.c_str(), 0, nullptr,
@@ -86,6 +86,6 @@ TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingRefusesLinks) {
                              static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))),
               ERROR_SUCCESS);
     RegCloseKey(link);
-    EXPECT_EQ(SecureMachineKey(linkName, &error), SecureResult::IsLink);
-    EXPECT_EQ(Sddl(target, DACL_SECURITY_INFORMATION), before);
+    EXPECT_EQ(SecureMachineKey(linkName, &error), SecureResult::LinkAndTarget) << error;
+    EXPECT_EQ(Sddl(target, kOwnerAndDacl), L"O:BAD:P(A;;KR;;;WD)(A;;KA;;;SY)");
 }
