@@ -35,6 +35,9 @@ bool RunUnix(const std::wstring& program, const std::wstring& arguments) {
     const std::wstring image = L"Z:" + program;
     if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
+    // Wine starts a Unix program with no process handle to give, and leaves in hThread a value
+    // that is not ours: closing it would close whatever handle happens to hold that number.
+    if (process.hProcess == nullptr) return true;
     WaitForSingleObject(process.hProcess, 30000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
