@@ -25,7 +25,7 @@ public:
     KestraneServiceWhiteList& operator=(KestraneServiceWhiteList&&);
 
 private:
-    friend struct WhiteListInspector;  // access/WhiteListInspector.h
+    friend struct WhiteListTables;  // access/WhiteListTables.h
     static const std::vector<std::basic_string<WCHAR>> readWhiteList;
     static const std::vector<std::basic_string<WCHAR>> writeWhiteList;
 };

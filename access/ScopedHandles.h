@@ -27,22 +27,26 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-// A text from the system that LocalFree releases (ConvertSidToStringSidW).
-class ScopedLocalText {
+// What the system allocates for the caller and LocalFree releases: a SID text
+// (ConvertSidToStringSidW), a security descriptor (from SDDL or GetSecurityInfo).
+template <class Pointer>
+class ScopedLocal {
 public:
-    ScopedLocalText() = default;
-    ~ScopedLocalText() {
-        if (text_) LocalFree(text_);
+    ScopedLocal() = default;
+    ~ScopedLocal() {
+        if (pointer_) LocalFree(pointer_);
     }
-    ScopedLocalText(const ScopedLocalText&) = delete;
-    ScopedLocalText& operator=(const ScopedLocalText&) = delete;
+    ScopedLocal(const ScopedLocal&) = delete;
+    ScopedLocal& operator=(const ScopedLocal&) = delete;
 
-    LPWSTR Get() const { return text_; }
-    LPWSTR* Put() { return &text_; }
+    Pointer Get() const { return pointer_; }
+    Pointer* Put() { return &pointer_; }
 
 private:
-    LPWSTR text_ = nullptr;
+    Pointer pointer_ = nullptr;
 };
+
+using ScopedLocalText = ScopedLocal<LPWSTR>;
 
 class ScopedMalloc {
 public:

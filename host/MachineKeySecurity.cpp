@@ -1,7 +1,8 @@
 #include "host/MachineKeySecurity.h"
 
+#include "access/ScopedHandles.h"
 #include "access/ScopedKey.h"
-#include "access/WhiteListInspector.h"
+#include "access/WhiteListTables.h"
 #include "host/HostLog.h"
 
 #include <aclapi.h>
@@ -15,25 +16,11 @@ namespace Kestrane::Host {
 namespace {
 
 using Qv::Corvane::Server::Services::Kestrane::ScopedKey;
-using Qv::Corvane::Server::Services::Kestrane::WhiteListInspector;
+using Qv::Corvane::Server::Services::Kestrane::WhiteListTables;
 
 constexpr wchar_t kMachinePrefix[] = L"HKEY_LOCAL_MACHINE\\";
 
-// A security descriptor from the system, released with LocalFree.
-class LocalDescriptor {
-public:
-    LocalDescriptor() = default;
-    ~LocalDescriptor() {
-        if (descriptor_ != nullptr) LocalFree(descriptor_);
-    }
-    LocalDescriptor(const LocalDescriptor&) = delete;
-    LocalDescriptor& operator=(const LocalDescriptor&) = delete;
-    PSECURITY_DESCRIPTOR Get() const { return descriptor_; }
-    PSECURITY_DESCRIPTOR* Put() { return &descriptor_; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-};
+using LocalDescriptor = Qv::Corvane::Server::Services::Kestrane::ScopedLocal<PSECURITY_DESCRIPTOR>;
 
 bool StartsWithFolded(const std::wstring& text, const wchar_t* prefix) {
     for (std::size_t i = 0; prefix[i] != 0; ++i)
@@ -135,7 +122,7 @@ DWORD NarrowExistingKey(HKEY key, PSECURITY_DESCRIPTOR securedKey) {
 
 std::vector<std::wstring> WriteListedMachineKeys() {
     std::vector<std::wstring> keys;
-    for (const std::wstring& entry : WhiteListInspector::Write())
+    for (const std::wstring& entry : WhiteListTables::Write())
         if (StartsWithFolded(entry, kMachinePrefix)) keys.push_back(entry.substr(std::size(kMachinePrefix) - 1));
     return keys;
 }

@@ -321,6 +321,22 @@ bool AnyoneListening() {
 #endif
 }
 
+// The plain form: one text and nothing to format, escaped and cut like any field.
+void LogPlain(LogLevel level, const WCHAR* text) {
+    if (!AnyoneListening()) return;
+    try {
+        WideString message;
+        if (text != nullptr) {
+            std::size_t length = 0;
+            while (text[length] != 0) ++length;
+            AppendField(message, text, length);
+        }
+        Emit(level, nullptr, message);
+    } catch (...) {
+        // Out of memory while logging: the line is lost, the caller goes on.
+    }
+}
+
 }  // namespace
 
 LoggingData CreateLoggingData(const WCHAR* format, const WCHAR* clientId) {
@@ -339,33 +355,9 @@ void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* a
     }
 }
 
-void TraceLogger::LogInfo(const WCHAR* text) {
-    if (!AnyoneListening()) return;
-    try {
-        WideString message;
-        if (text != nullptr) {
-            std::size_t length = 0;
-            while (text[length] != 0) ++length;
-            AppendField(message, text, length);
-        }
-        Emit(LogLevel::Info, nullptr, message);
-    } catch (...) {
-    }
-}
+void TraceLogger::LogInfo(const WCHAR* text) { LogPlain(LogLevel::Info, text); }
 
-void TraceLogger::LogError(const WCHAR* text) {
-    if (!AnyoneListening()) return;
-    try {
-        WideString message;
-        if (text != nullptr) {
-            std::size_t length = 0;
-            while (text[length] != 0) ++length;
-            AppendField(message, text, length);
-        }
-        Emit(LogLevel::Error, nullptr, message);
-    } catch (...) {
-    }
-}
+void TraceLogger::LogError(const WCHAR* text) { LogPlain(LogLevel::Error, text); }
 
 TraceLogger* LogManager::GetLogger() {
     static TraceLogger logger;

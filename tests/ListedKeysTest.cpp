@@ -3,14 +3,14 @@
 // tests/WindowsLinks.cpp): each command its list allows works on the entry's key, and
 // the check of where a key really is refuses none of them.
 #include "tests/RegistryFixture.h"
-#include "access/WhiteListInspector.h"
+#include "access/WhiteListTables.h"
 
 #ifndef _WIN32
 #include "platform/native/Emulation.h"
 #endif
 
 using namespace KestraneTest;
-using Svc::Kestrane::WhiteListInspector;
+using Svc::Kestrane::WhiteListTables;
 
 namespace {
 
@@ -87,7 +87,7 @@ TEST(ListedKeys, EveryEntryAnswersEachCommandItsListAllows) {
     LoadedService service;
     int entries = 0;
     for (const bool write : {false, true}) {
-        for (const WString& wideEntry : write ? WhiteListInspector::Write() : WhiteListInspector::Read()) {
+        for (const WString& wideEntry : write ? WhiteListTables::Write() : WhiteListTables::Read()) {
             const std::string entry = U8(wideEntry);
             const Root* root = nullptr;
             for (const Root& candidate : kRoots)

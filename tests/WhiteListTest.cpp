@@ -2,7 +2,7 @@
 // and what an attacker might try next to an allowed prefix.
 #include "access/KestraneServiceHelper.h"
 #include "access/KestraneServiceWhiteList.h"
-#include "access/WhiteListInspector.h"
+#include "access/WhiteListTables.h"
 #include "json/RequestRecords.h"
 #include "tests/JsonTestSupport.h"
 
@@ -12,7 +12,7 @@ using Svc::Kestrane::KestraneServiceWhiteList;
 
 namespace {
 
-using Svc::Kestrane::WhiteListInspector;
+using Svc::Kestrane::WhiteListTables;
 
 const std::string kQv = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QV";  // in both lists
 constexpr const char* kBadFormat = "bad";                     // expect the bad-format line for this path
@@ -140,8 +140,8 @@ TEST(WhiteList, NullPathAndTheTablesThemselves) {
     EXPECT_EQ(capture.Messages(),
               std::vector<std::string>{"Qv::Corvane::Server::Services::UtilHelper.NullChecker - keyPath cannot be null"});
 
-    const auto& read = WhiteListInspector::Read();
-    const auto& write = WhiteListInspector::Write();
+    const auto& read = WhiteListTables::Read();
+    const auto& write = WhiteListTables::Write();
     ASSERT_EQ(read.size(), 39u);
     ASSERT_EQ(write.size(), 12u);
     // Spot checks of order and spelling, mixed case included.

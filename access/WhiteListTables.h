@@ -6,7 +6,7 @@
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 
-struct WhiteListInspector {
+struct WhiteListTables {
     static const std::vector<std::basic_string<WCHAR>>& Read() { return KestraneServiceWhiteList::readWhiteList; }
     static const std::vector<std::basic_string<WCHAR>>& Write() { return KestraneServiceWhiteList::writeWhiteList; }
 };
