@@ -2,7 +2,7 @@
 
 #include "KestraneHost.h"
 #include "client/PoolCall.h"
-#include "host/ServerIdentity.h"
+#include "rpc/ServerIdentity.h"
 #include "rpc/RpcGuard.h"
 
 #include <memory>
@@ -67,7 +67,7 @@ long HostStatusStub(HostCall& call) {
 
 long StopStub(HostCall& call) { return ::StopHost(call.session->binding); }
 
-// Whether the host may be trusted with anything of the client's (host/ServerIdentity.h).
+// Whether the host may be trusted with anything of the client's (rpc/ServerIdentity.h).
 long IdentityStub(HostCall& call) {
     std::wstring account;
     return static_cast<long>(Kestrane::Host::VerifyServerIdentity(call.session->binding, L"", &account));

@@ -3,7 +3,7 @@
 #include "KestraneHost.h"
 #include "access/CallerProcessId.h"
 #include "host/ContractObjects.h"
-#include "host/EndpointBinding.h"
+#include "rpc/EndpointBinding.h"
 #include "host/HostLog.h"
 #include "host/StatusAccess.h"
 #include "logging/Logging.h"

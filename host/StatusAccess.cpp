@@ -1,6 +1,6 @@
 #include "host/StatusAccess.h"
 
-#include "host/ProcessAccount.h"
+#include "rpc/ProcessAccount.h"
 
 #include <sddl.h>
 

@@ -1,6 +1,6 @@
 // The host's session bounds and its status check, in-process against the real module
 // and the system's own access check.
-#include "host/ProcessAccount.h"
+#include "rpc/ProcessAccount.h"
 #include "host/SessionTable.h"
 #include "host/StatusAccess.h"
 #include "tests/TestSupport.h"

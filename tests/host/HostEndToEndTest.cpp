@@ -1,9 +1,9 @@
 // kestrane-host and kestrane-cli as separate processes, the way they are deployed:
 // every test talks to one host started for it on an endpoint of its own.
 #include "client/kestrane_client.hpp"
-#include "host/EndpointBinding.h"
-#include "host/ProcessAccount.h"
-#include "host/ServerIdentity.h"
+#include "rpc/EndpointBinding.h"
+#include "rpc/ProcessAccount.h"
+#include "rpc/ServerIdentity.h"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>

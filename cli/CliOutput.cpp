@@ -1,4 +1,4 @@
-#include "host/CliOutput.h"
+#include "cli/CliOutput.h"
 
 #include "client/kestrane_client.h"
 

@@ -1,4 +1,4 @@
-#include "host/CliRequest.h"
+#include "cli/CliRequest.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>

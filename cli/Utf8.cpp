@@ -1,4 +1,4 @@
-#include "host/Utf8.h"
+#include "cli/Utf8.h"
 
 #include <windows.h>
 

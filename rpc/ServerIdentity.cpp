@@ -1,7 +1,7 @@
-#include "host/ServerIdentity.h"
+#include "rpc/ServerIdentity.h"
 
 #include "KestraneHost.h"
-#include "host/ProcessAccount.h"
+#include "rpc/ProcessAccount.h"
 #include "rpc/RpcGuard.h"
 
 #include <sddl.h>

@@ -6,9 +6,9 @@
 // the host refused, 2 for a wrong command line or no host to talk to, 3 when the server
 // on the endpoint runs as an account not to be trusted (nothing was sent).
 #include "client/kestrane_client.hpp"
-#include "host/CliOutput.h"
-#include "host/CliRequest.h"
-#include "host/Utf8.h"
+#include "cli/CliOutput.h"
+#include "cli/CliRequest.h"
+#include "cli/Utf8.h"
 
 #include <windows.h>
 

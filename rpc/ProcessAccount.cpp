@@ -1,4 +1,4 @@
-#include "host/ProcessAccount.h"
+#include "rpc/ProcessAccount.h"
 
 #include <sddl.h>
 

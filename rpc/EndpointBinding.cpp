@@ -1,4 +1,4 @@
-#include "host/EndpointBinding.h"
+#include "rpc/EndpointBinding.h"
 
 namespace Kestrane::Host {
 
