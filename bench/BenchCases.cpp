@@ -17,6 +17,9 @@ constexpr REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
 // 1000 entries answer about 50 000 characters: the largest listing within the 65536-character bound.
 const std::size_t kSizes[] = {1, 100, 1000};
 const char* const kBase = "SOFTWARE\\QV\\KestraneBench";
+// A listed key behind Windows' CurrentControlSet link: its own name is not listed, so the
+// link check reads the link (the test prefix has it once the Windows suite ran).
+const char* const kBehindLink = "SYSTEM\\CurrentControlSet\\Control\\Print\\KestraneBench";
 
 WText Wide(const std::string& ascii) { return WText(ascii.begin(), ascii.end()); }
 
@@ -205,6 +208,7 @@ std::vector<Case> MakeCases(std::size_t largest) {
         const std::string sub = base + "\\SubKeys" + std::to_string(n);
         cases.push_back(Make("id 128 subkeys, " + std::to_string(n), 128, sub, "", RawReadSubKeys, n));
     }
+    cases.push_back(Make("id 4 behind a system link", 4, kBehindLink, ",\"regKeyValueName\":\"Text\"", RawReadValue));
     cases.push_back(Make("id 4 HKEY_CURRENT_USER", 4, base + "\\Small", ",\"regKeyValueName\":\"Text\"",
                          RawReadCurrentUser, 0, true));
     return cases;
@@ -214,7 +218,8 @@ bool CreateKeys(std::size_t largest) {
     const WText base = Wide(kBase);
     DeleteKeys();
     bool ok = CreateWithValues(HKEY_LOCAL_MACHINE, base + WIDE("\\Small"), 0, 0) == ERROR_SUCCESS &&
-              CreateWithValues(HKEY_LOCAL_MACHINE, base + WIDE("\\Write"), 0, 0) == ERROR_SUCCESS;
+              CreateWithValues(HKEY_LOCAL_MACHINE, base + WIDE("\\Write"), 0, 0) == ERROR_SUCCESS &&
+              CreateWithValues(HKEY_LOCAL_MACHINE, Wide(kBehindLink), 0, 0) == ERROR_SUCCESS;
     for (std::size_t n : kSizes) {
         if (n > largest) continue;
         const WText count = Wide(std::to_string(n));
@@ -229,6 +234,7 @@ bool CreateKeys(std::size_t largest) {
 
 void DeleteKeys() {
     DeleteTree(HKEY_LOCAL_MACHINE, Wide(kBase));
+    DeleteTree(HKEY_LOCAL_MACHINE, Wide(kBehindLink));
     if (const HKEY hive = OpenHiveOfProcess(GetCurrentProcessId(), KEY_ALL_ACCESS)) {
         DeleteTree(hive, Wide(kBase));
         RegCloseKey(hive);
