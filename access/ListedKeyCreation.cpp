@@ -36,6 +36,13 @@ WideText Join(const std::vector<WideText>& components, std::size_t count) {
 
 enum class Step { Done, StartOver };
 
+// Deletes the key just made, by its own handle (the one it was made with may lack DELETE).
+void DeleteMadeKey(HKEY made) {
+    ScopedKey again;
+    if (RegOpenKeyExW(made, WIDE(""), 0, DELETE | KEY_WOW64_64KEY, again.Address()) == ERROR_SUCCESS)
+        DeleteOpenedKey(again.Get());
+}
+
 }  // namespace
 
 ListedCreation CreateListedKey(WhiteListAccessMode mode, HKEY root, const WCHAR* subKey,
@@ -86,6 +93,17 @@ ListedCreation CreateListedKey(WhiteListAccessMode mode, HKEY root, const WCHAR*
                                              &disposition);
             if (outcome.result != ERROR_SUCCESS) return outcome;
             parent.Reset(child);
+            // REG_OPTION_OPEN_LINK is documented for opens, not creates: where the new
+            // key really is, is what its name says. A key made anywhere but the place
+            // checked goes again at once.
+            WideText madeName;
+            if (disposition == REG_CREATED_NEW_KEY &&
+                (QueryKeyName(parent.Get(), &madeName) != ERROR_SUCCESS || !IsSameKeyName(madeName, childName))) {
+                DeleteMadeKey(parent.Get());
+                outcome.refused = true;
+                outcome.name = madeName.empty() ? std::move(childName) : std::move(madeName);
+                return outcome;
+            }
             // Something is there now that was not a moment ago: a key another call
             // made, or a link whose target is missing (opened as itself, not followed).
             // Never build on it: start over, and it counts where it really leads.

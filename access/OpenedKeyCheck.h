@@ -24,6 +24,10 @@ bool IsOpenedKeyInWhiteList(WhiteListAccessMode mode, HKEY key, HKEY root, std::
 bool MayCreateKeyNamed(WhiteListAccessMode mode, const std::basic_string<WCHAR>& name, HKEY root,
                        const std::basic_string<WCHAR>& requestedPath, const WCHAR* clientId);
 
+// Two registry names of one key: the registry keeps a name's case as first given and
+// compares ASCII letters without it.
+bool IsSameKeyName(const std::basic_string<WCHAR>& a, const std::basic_string<WCHAR>& b);
+
 // The registry's name for a root from resolution; false for the merged roots
 // (HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG), which no write entry lies under.
 bool RootKeyName(HKEY root, std::basic_string<WCHAR>* name);

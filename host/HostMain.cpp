@@ -8,6 +8,7 @@
 //
 // Exit code 3: another server already answers on the endpoint.
 #include "host/HostLog.h"
+#include "host/LogFolderSetup.h"
 #include "host/MachineKeySecurity.h"
 #include "host/ModuleLoader.h"
 #include "host/RpcHost.h"
@@ -123,22 +124,6 @@ void AnnounceListening() {
     std::fflush(stdout);
 }
 
-// The log folder is made before the service first runs, so it never exists with looser
-// rights than the logger would give it. A folder someone prepared (a link, another owner,
-// rights for others) fails the install: the service would refuse to log into it anyway.
-// Without %ProgramData% there is nothing to secure, and the service says so when it starts.
-int SecureLogFolder() {
-    using Qv::Corvane::Logging::LogFolderCheck;
-    const LogFolderCheck check = Qv::Corvane::Logging::SecureLogFolder(nullptr);
-    const char* name = Qv::Corvane::Logging::LogFolderCheckName(check);
-    if (check == LogFolderCheck::Ready) {
-        std::printf("kestrane-host: secured the log folder\n");
-        return 0;
-    }
-    std::fprintf(stderr, "kestrane-host: the log folder: %s\n", name);
-    return check == LogFolderCheck::NotFound || check == LogFolderCheck::CannotCreate ? 0 : 1;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -156,7 +141,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"uninstall" && argc == 2) return Kestrane::Host::UninstallService();
     if (command == L"secure" && argc == 2) {
         const int keys = Kestrane::Host::SecureWriteListedKeys();
-        const int folder = SecureLogFolder();
+        // The log folder is made before the service first runs, so it never exists with
+        // looser rights than the logger would give it.
+        const int folder = Kestrane::Host::SecureLogFolderMovingAside(Kestrane::Host::DefaultLogFolderPath());
         const int service = Kestrane::Host::QuoteServiceCommandLine();
         return keys != 0 ? keys : folder != 0 ? folder : service;
     }

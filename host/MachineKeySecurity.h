@@ -1,7 +1,7 @@
 // `kestrane-host secure`: the keys below HKEY_LOCAL_MACHINE that the write whitelist lets
-// clients change exist, and nobody but SYSTEM and Administrators can change them, create
-// subkeys or plant links below them. Users keep read access. The installer runs it as
-// LocalSystem before the service first starts; running it again changes nothing.
+// clients change exist, and no ordinary user can change them, create subkeys or plant links
+// below them. What the system and its services were given is theirs and stays. The installer
+// runs it as LocalSystem before the service first starts; running it again changes nothing.
 #pragma once
 
 #include <windows.h>
@@ -21,19 +21,45 @@ constexpr ACCESS_MASK kKeyChangeRights =
 // The write whitelist's HKEY_LOCAL_MACHINE entries, as paths below that root.
 std::vector<std::wstring> WriteListedMachineKeys();
 
-enum class SecureResult { Created, Tightened, LinkAndTarget, Failed };
+// Whether `sid` is an ordinary principal: anyone but SYSTEM, Administrators, LocalService,
+// NetworkService and the service SIDs (S-1-5-80-..., TrustedInstaller among them).
+bool IsOrdinaryPrincipal(PSID sid);
 
-// Secures one key below HKEY_LOCAL_MACHINE (64-bit view). A missing key is created with
-// kSecuredKeyDacl. An existing key is only ever narrowed, never widened: its DACL, inherited
-// entries included, becomes its own (protected), and every allow entry for anyone but SYSTEM
-// and Administrators loses kKeyChangeRights; deny entries and those two stay as they were. An
-// owner other than those two becomes Administrators. A key that is itself a registry link (as
-// Windows' own ...\Print\Printers, which leads into CurrentControlSet) is narrowed as a link,
-// so that no one else can point it elsewhere, and so is the key it leads to, which is what
-// clients reach through it. *error is the Win32 error of a failing step.
-SecureResult SecureMachineKey(const std::wstring& subkey, DWORD* error);
+enum class SecureResult { Created, Narrowed, AlreadySecure, Failed };
 
-// The command: every write-listed machine key, one line each; 0 when all are secured.
+// One run of `secure` over keys below HKEY_LOCAL_MACHINE (64-bit view), remembering what it
+// changed so that a failure later in the run can put the machine back as it was.
+class MachineKeySecuring {
+public:
+    MachineKeySecuring() = default;
+    MachineKeySecuring(const MachineKeySecuring&) = delete;
+    MachineKeySecuring& operator=(const MachineKeySecuring&) = delete;
+
+    // A missing key is created (with its missing parents) and given kSecuredKeyDacl. An
+    // existing key that an ordinary principal owns, or holds a change right on (allow entries
+    // that apply to the key itself, generic rights mapped), is narrowed: the DACL, inherited
+    // entries included, becomes its own (protected), every allow entry of an ordinary
+    // principal loses kKeyChangeRights, and an ordinary owner gives way to Administrators.
+    // Any other key is left as it is. A registry link in the key's place is never followed:
+    // Failed, with neither it nor its target touched. Each change is logged, old and new
+    // SDDL, before it is made. *message says why on Failed.
+    SecureResult Secure(const std::wstring& subkey, std::wstring* message);
+
+    // Puts back, last first, the descriptors changed and deletes the keys created by this
+    // run (a created key someone has added subkeys to stays). False if any could not be.
+    bool RollBack();
+
+private:
+    struct Change {
+        std::wstring subkey;
+        std::vector<BYTE> descriptor;  // self-relative: owner and DACL as they were
+    };
+    std::vector<Change> changed_;
+    std::vector<std::wstring> created_;
+};
+
+// The command: every write-listed machine key, one line each. On the first failure the keys
+// changed so far are restored; 0 when all are secure.
 int SecureWriteListedKeys();
 
 }  // namespace Kestrane::Host

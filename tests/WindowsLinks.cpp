@@ -3,33 +3,38 @@
 // layout under Wine too (the emulation has it built in):
 //   HKEY_USERS\S-1-5-18 -> HKEY_USERS\.DEFAULT
 //   the current user's Software\Classes -> HKEY_USERS\<SID>_Classes
-//   HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Print\Printers
-//     -> HKLM\SYSTEM\CurrentControlSet\Control\Print\Printers
 //   HKLM\SYSTEM\CurrentControlSet -> HKLM\SYSTEM\ControlSet001 (Wine keeps a plain key:
 //     it is renamed to ControlSet001 and the link put in its place, once per prefix)
+//   HKLM\SYSTEM\ControlSet001\Control\Print\Printers
+//     -> HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Print\Printers (a plain key)
+// A place counts as done only when it really is a link: a plain key holding a link value
+// (as a test may plant for a while) is replaced.
 #ifdef _WIN32
 
+#include "platform/NtKeyCalls.h"
 #include "tests/RegistryFixture.h"
-
-#include <winternl.h>
-
-extern "C" NTSTATUS NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
-                                     ULONG* resultLength);
 
 using namespace KestraneTest;
 
 namespace {
 
+// Opened as itself it holds a link value, and opened normally the registry names another key.
 bool IsLink(HKEY root, const WString& subKey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    HKEY itself = nullptr;
+    if (RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &itself) != ERROR_SUCCESS)
         return false;
     DWORD type = 0;
-    const bool link = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
-                          ERROR_SUCCESS &&
-                      type == REG_LINK;
-    RegCloseKey(key);
-    return link;
+    WString own;
+    WString reached;
+    const bool hasValue = RegQueryValueExW(itself, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
+                              ERROR_SUCCESS &&
+                          type == REG_LINK && QueryKeyName(itself, &own) == ERROR_SUCCESS;
+    RegCloseKey(itself);
+    HKEY through = nullptr;
+    if (!hasValue || RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, &through) != ERROR_SUCCESS) return false;
+    const bool named = QueryKeyName(through, &reached) == ERROR_SUCCESS;
+    RegCloseKey(through);
+    return named && _wcsicmp(own.c_str(), reached.c_str()) != 0;
 }
 
 bool Exists(HKEY root, const WString& subKey) {
@@ -43,12 +48,8 @@ bool Exists(HKEY root, const WString& subKey) {
 WString CurrentUserHive() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key) != ERROR_SUCCESS) return WString();
-    BYTE buffer[1024];
-    ULONG size = 0;
     WString name;
-    if (NtQueryKey(key, 3, buffer, sizeof buffer, &size) >= 0)
-        name.assign(reinterpret_cast<const WCHAR*>(buffer + sizeof(ULONG)),
-                    *reinterpret_cast<const ULONG*>(buffer) / sizeof(WCHAR));
+    QueryKeyName(key, &name);
     RegCloseKey(key);
     const std::size_t cut = name.rfind(L'\\');
     return cut == WString::npos ? WString() : name.substr(0, cut);
@@ -58,6 +59,7 @@ class WindowsLinks : public ::testing::Environment {
 public:
     void SetUp() override {
         if (!IsLink(HKEY_USERS, L"S-1-5-18")) {
+            DeleteTree(HKEY_USERS, L"S-1-5-18");
             ASSERT_EQ(CreateRegistryLink(HKEY_USERS, L"S-1-5-18", L"\\Registry\\User\\.Default"), ERROR_SUCCESS);
         }
 
@@ -75,14 +77,6 @@ public:
                       ERROR_SUCCESS);
         }
 
-        const WString printers = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers";
-        if (!IsLink(HKEY_LOCAL_MACHINE, printers)) {
-            DeleteTree(HKEY_LOCAL_MACHINE, printers);
-            ASSERT_EQ(CreateRegistryLink(HKEY_LOCAL_MACHINE, printers,
-                                         L"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Print\\Printers"),
-                      ERROR_SUCCESS);
-        }
-
         // Kept in the prefix (not volatile): Wine's own services keep using the renamed key.
         if (!IsLink(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet") &&
             !Exists(HKEY_LOCAL_MACHINE, L"SYSTEM\\ControlSet001")) {
@@ -94,6 +88,19 @@ public:
             ASSERT_EQ(renamed, ERROR_SUCCESS);
             ASSERT_EQ(CreateRegistryLink(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet",
                                          L"\\Registry\\Machine\\System\\ControlSet001", false),
+                      ERROR_SUCCESS);
+        }
+
+        const WString printers = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers";
+        if (IsLink(HKEY_LOCAL_MACHINE, printers)) DeleteTree(HKEY_LOCAL_MACHINE, printers);
+        HKEY real = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, printers.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &real, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(real);
+        const WString printersLink = L"SYSTEM\\ControlSet001\\Control\\Print\\Printers";
+        if (!IsLink(HKEY_LOCAL_MACHINE, printersLink)) {
+            DeleteTree(HKEY_LOCAL_MACHINE, printersLink);
+            ASSERT_EQ(CreateRegistryLink(HKEY_LOCAL_MACHINE, printersLink, L"\\Registry\\Machine\\" + printers),
                       ERROR_SUCCESS);
         }
     }

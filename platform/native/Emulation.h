@@ -15,9 +15,9 @@ inline constexpr const char16_t* kDefaultUserSid = u"S-1-5-21-0-0-0-1000";
 // Empties the registry and recreates the skeleton the tests rely on:
 // HKEY_LOCAL_MACHINE\SOFTWARE, HKEY_LOCAL_MACHINE\SYSTEM, HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_CONFIG, HKEY_USERS\<kDefaultUserSid>, and Windows' own links in front of
-// listed keys: SYSTEM\CurrentControlSet -> ControlSet001, the printers key of
-// SOFTWARE\Microsoft\Windows NT\CurrentVersion\Print -> the one below
-// CurrentControlSet\Control\Print, HKEY_USERS\S-1-5-18 -> .Default and the default
+// listed keys: SYSTEM\CurrentControlSet -> ControlSet001, ControlSet001's
+// Control\Print\Printers -> the printers key of SOFTWARE\Microsoft\Windows
+// NT\CurrentVersion\Print, HKEY_USERS\S-1-5-18 -> .Default and the default
 // user's Software\Classes -> HKEY_USERS\<kDefaultUserSid>_Classes.
 // Also clears faults and denials. Keys opened before stay valid but dangle.
 void ResetRegistry();

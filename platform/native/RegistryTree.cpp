@@ -57,10 +57,10 @@ void BuildSkeletonLocked(RegistryState& state) {
     // keys lie behind (the test prefix gets the same).
     EnsurePathLocked(state.root, u"Machine\\Software\\Classes");
     EnsurePathLocked(state.root, u"Machine\\System\\ControlSet001\\Hardware Profiles\\Current");
-    EnsurePathLocked(state.root, u"Machine\\System\\ControlSet001\\Control\\Print\\Printers");
+    EnsurePathLocked(state.root, u"Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers");
     MakeLinkLocked(state, u"Machine\\System", u"CurrentControlSet", u"\\Registry\\Machine\\System\\ControlSet001");
-    MakeLinkLocked(state, u"Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Print", u"Printers",
-                   u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Print\\Printers");
+    MakeLinkLocked(state, u"Machine\\System\\ControlSet001\\Control\\Print", u"Printers",
+                   u"\\Registry\\Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers");
     const std::u16string user = kDefaultUserSid;
     EnsurePathLocked(state.root, u"User\\" + user + u"_Classes");
     MakeLinkLocked(state, u"User\\" + user + u"\\Software", u"Classes", u"\\Registry\\User\\" + user + u"_Classes");

@@ -1,6 +1,8 @@
-// kestrane-host secure on keys of the test's own: a missing key is created secured, an
-// existing one is narrowed and never widened, a link is secured with its target. Wine stores
-// ACLs but does not enforce them, so what is checked is how they read back.
+// kestrane-host secure on keys of the test's own and on the listed keys a stock Windows has:
+// a missing key is created secured, a key ordinary users could change is narrowed, any other
+// key (the system's, its services') stays byte for byte, and a planted link is never followed.
+// Wine checks a key's DACL when it is opened, so a plain user's view is shown through a
+// restricted copy of our token (Administrators deny-only); creation rights Wine does not check.
 #include "host/MachineKeySecurity.h"
 #include "tests/RegistryFixture.h"
 
@@ -8,21 +10,28 @@
 #include <sddl.h>
 
 using namespace KestraneTest;
-using Kestrane::Host::SecureMachineKey;
+using Kestrane::Host::MachineKeySecuring;
 using Kestrane::Host::SecureResult;
 
 namespace {
 
-std::wstring Sddl(const std::wstring& subkey, SECURITY_INFORMATION what) {
+// TrustedInstaller's service SID, as stock Windows keys name it.
+#define TI L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+
+constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+std::wstring Sddl(const std::wstring& subkey) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | KEY_WOW64_64KEY,
+                      &key) != ERROR_SUCCESS)
         return L"(cannot open)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     wchar_t* text = nullptr;
     std::wstring result = L"(cannot read)";
-    if (GetSecurityInfo(key, SE_REGISTRY_KEY, what, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
+    if (GetSecurityInfo(key, SE_REGISTRY_KEY, kOwnerAndDacl, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
             ERROR_SUCCESS &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, what, &text, nullptr)) {
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, &text,
+                                                             nullptr)) {
         result = text;
     }
     LocalFree(text);
@@ -31,61 +40,166 @@ std::wstring Sddl(const std::wstring& subkey, SECURITY_INFORMATION what) {
     return result;
 }
 
-void SetSddl(const std::wstring& subkey, const wchar_t* sddl) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &key),
-              ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-    EXPECT_EQ(RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor),
-              ERROR_SUCCESS);
-    LocalFree(descriptor);
-    RegCloseKey(key);
-}
+// Gives a key a descriptor through a handle opened before, so that the test can put the old
+// one back even when the new one denies it (the handle keeps the rights it was opened with).
+class HeldDescriptor {
+public:
+    explicit HeldDescriptor(const std::wstring& subkey) {
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK,
+                                READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &key_),
+                  ERROR_SUCCESS)
+            << std::string(subkey.begin(), subkey.end());
+        DWORD size = 0;
+        RegGetKeySecurity(key_, kOwnerAndDacl, nullptr, &size);
+        old_.resize(size);
+        EXPECT_EQ(RegGetKeySecurity(key_, kOwnerAndDacl, old_.data(), &size), ERROR_SUCCESS);
+    }
+    ~HeldDescriptor() {
+        if (!old_.empty()) RegSetKeySecurity(key_, kOwnerAndDacl, old_.data());
+        RegCloseKey(key_);
+    }
+    HeldDescriptor(const HeldDescriptor&) = delete;
+    HeldDescriptor& operator=(const HeldDescriptor&) = delete;
 
-constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    void Set(const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key_, kOwnerAndDacl, descriptor), ERROR_SUCCESS) << sddl;
+        LocalFree(descriptor);
+    }
+
+private:
+    HKEY key_ = nullptr;
+    std::vector<BYTE> old_;
+};
+
+// This thread as a plain user: our token with Administrators deny-only, impersonated.
+class PlainUser {
+public:
+    PlainUser() {
+        HANDLE process = nullptr;
+        HANDLE restricted = nullptr;
+        BYTE admins[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof admins;
+        EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process) &&
+                    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+        SID_AND_ATTRIBUTES denyOnly[] = {{admins, 0}};
+        EXPECT_TRUE(CreateRestrictedToken(process, 0, 1, denyOnly, 0, nullptr, 0, nullptr, &restricted) &&
+                    DuplicateToken(restricted, SecurityImpersonation, &token_) && SetThreadToken(nullptr, token_));
+        CloseHandle(restricted);
+        CloseHandle(process);
+    }
+    ~PlainUser() {
+        SetThreadToken(nullptr, nullptr);
+        CloseHandle(token_);
+    }
+    PlainUser(const PlainUser&) = delete;
+    PlainUser& operator=(const PlainUser&) = delete;
+
+    LSTATUS Open(const std::wstring& subkey, REGSAM rights) const {
+        HKEY key = nullptr;
+        const LSTATUS result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, rights | KEY_WOW64_64KEY, &key);
+        if (key) RegCloseKey(key);
+        return result;
+    }
+
+private:
+    HANDLE token_ = nullptr;
+};
 
 }  // namespace
 
-TEST(MachineKeySecurity, CreatesSecuredNarrowsExistingAndLinkTargets) {
+TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
     ScratchKey scratch("Secure");
-    DWORD error = 0;
+    MachineKeySecuring run;
+    std::wstring message;
 
-    // A missing key, with a missing parent: SYSTEM and Administrators full, users read,
-    // nothing inherited from above; the same again on a second run.
+    // A missing key, with a missing parent: SYSTEM and Administrators full, users read, nothing
+    // inherited from above; a second run finds it secure.
     const std::wstring created = scratch.SubKey("New\\Key");
-    for (const SecureResult expected : {SecureResult::Created, SecureResult::Tightened}) {
-        EXPECT_EQ(SecureMachineKey(created, &error), expected) << error;
-        EXPECT_EQ(Sddl(created, DACL_SECURITY_INFORMATION), L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
-    }
+    EXPECT_EQ(run.Secure(created, &message), SecureResult::Created) << std::string(message.begin(), message.end());
+    EXPECT_EQ(run.Secure(created, &message), SecureResult::AlreadySecure);
+    EXPECT_EQ(Sddl(created), L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
 
-    // A key that everyone could change, owned by Users: the grants of everyone but SYSTEM
-    // and Administrators keep only their read rights (generic ones mapped first; KW keeps
-    // its read-control right), the deny entry stays, the order stays, and Administrators
-    // become the owner.
+    // Owned by Users, changeable by everyone: ordinary grants keep their read rights (generic
+    // ones mapped first; KW keeps its read-control right, an inherit-only grant is narrowed
+    // too), deny entries, order, SYSTEM's, TrustedInstaller's and the service accounts' rights
+    // stay, and Administrators become the owner. Before, a plain user could set values there.
     scratch.CreateKey("Open");
     const std::wstring open = scratch.SubKey("Open");
-    SetSddl(open, L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)(A;CIIO;KA;;;CO)");
-    EXPECT_EQ(SecureMachineKey(open, &error), SecureResult::Tightened) << error;
-    EXPECT_EQ(Sddl(open, kOwnerAndDacl),
-              L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)");
+    HeldDescriptor heldOpen(open);
+    heldOpen.Set(L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)(A;CIIO;KA;;;CO)"
+                 L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
+    EXPECT_EQ(PlainUser().Open(open, KEY_SET_VALUE), ERROR_SUCCESS);
+    EXPECT_EQ(run.Secure(open, &message), SecureResult::Narrowed);
+    EXPECT_EQ(Sddl(open), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)"
+                          L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
+    {
+        const PlainUser user;
+        for (const REGSAM change : {REGSAM{KEY_SET_VALUE}, REGSAM{WRITE_DAC}, REGSAM{WRITE_OWNER}})
+            EXPECT_EQ(user.Open(open, change), ERROR_ACCESS_DENIED) << change;
+        EXPECT_EQ(user.Open(open, KEY_READ), ERROR_SUCCESS);
+    }
 
-    // A link in the listed place (as Windows' own Printers link) is secured, and so is the key
-    // it leads to. (Links are volatile and ScratchKey cannot remove one, so each run names its own.)
+    // Keys nobody ordinary can change stay byte for byte: the system's and its services'
+    // (an inherit-only grant to CREATOR OWNER gives nothing on the key itself), and the listed
+    // keys a stock Windows has, with representative descriptors of such keys.
+    scratch.CreateKey("System");
+    struct Kept {
+        std::wstring subkey;
+        const wchar_t* sddl;
+    };
+    const Kept kept[] = {
+        {scratch.SubKey("System"), L"O:" TI L"D:P(A;CI;KA;;;" TI L")(A;CI;KR;;;SY)(A;CI;KR;;;BA)(A;CI;KR;;;BU)"
+                                   L"(A;CI;KA;;;NS)(A;CI;KA;;;LS)(A;CIIO;GA;;;CO)"},
+        {L"SYSTEM\\CurrentControlSet\\Enum", L"O:SYD:P(A;CI;KA;;;SY)(A;CI;KR;;;BA)(A;CI;KR;;;WD)"},
+        {L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers",
+         L"O:SYD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CIIO;GA;;;CO)(A;CI;KR;;;AC)"},
+    };
+    for (const Kept& key : kept) {
+        HeldDescriptor held(key.subkey);
+        held.Set(key.sddl);
+        const std::wstring before = Sddl(key.subkey);
+        EXPECT_EQ(run.Secure(key.subkey, &message), SecureResult::AlreadySecure)
+            << std::string(message.begin(), message.end());
+        EXPECT_EQ(Sddl(key.subkey), before);
+    }
+}
+
+// A link in a listed place is never followed: the run fails naming it and where it leads,
+// neither end changes, and what the run had changed and created before is put back.
+TEST(MachineKeySecurity, ALinkFailsTheRunAndTheRunIsUndone) {
+    ScratchKey scratch("SecureLink");
+    scratch.CreateKey("Open");
     scratch.CreateKey("Target");
+    const std::wstring open = scratch.SubKey("Open");
     const std::wstring target = scratch.SubKey("Target");
-    SetSddl(target, L"O:BUD:(A;;KA;;;WD)(A;;KA;;;SY)");
-    const std::wstring linkName = scratch.SubKey("Link" + std::to_string(GetCurrentProcessId()));
-    HKEY link = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkName.c_str(), 0, nullptr,
-                              REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
-                              &link, nullptr),
-              ERROR_SUCCESS);
-    const std::wstring linkTarget = L"\\Registry\\Machine\\" + target;
-    EXPECT_EQ(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(linkTarget.c_str()),
-                             static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    RegCloseKey(link);
-    EXPECT_EQ(SecureMachineKey(linkName, &error), SecureResult::LinkAndTarget) << error;
-    EXPECT_EQ(Sddl(target, kOwnerAndDacl), L"O:BAD:P(A;;KR;;;WD)(A;;KA;;;SY)");
+    const std::wstring created = scratch.SubKey("Made\\Below");
+    // Links are volatile and outlive the scratch key's own removal, so each run names its own.
+    const std::wstring link = scratch.SubKey("Link" + std::to_string(GetCurrentProcessId()));
+    ASSERT_EQ(CreateRegistryLink(HKEY_LOCAL_MACHINE, link, L"\\Registry\\Machine\\" + target), ERROR_SUCCESS);
+    HeldDescriptor heldOpen(open);
+    heldOpen.Set(L"O:BUD:(A;;KA;;;BU)(A;;KA;;;SY)");
+    HeldDescriptor heldTarget(target);
+    heldTarget.Set(L"O:" TI L"D:(A;;KA;;;" TI L")(A;;KA;;;NS)(A;;KA;;;LS)(A;;KA;;;BU)");
+    const std::wstring openBefore = Sddl(open);
+    const std::wstring targetBefore = Sddl(target);
+    const std::wstring linkBefore = Sddl(link);
+
+    MachineKeySecuring run;
+    std::wstring message;
+    EXPECT_EQ(run.Secure(open, &message), SecureResult::Narrowed);
+    EXPECT_EQ(run.Secure(created, &message), SecureResult::Created);
+    EXPECT_EQ(run.Secure(link, &message), SecureResult::Failed);
+    EXPECT_NE(message.find(L"registry link to \\Registry\\Machine\\" + target), std::wstring::npos)
+        << std::string(message.begin(), message.end());
+    EXPECT_EQ(Sddl(target), targetBefore);
+    EXPECT_EQ(Sddl(link), linkBefore);
+    EXPECT_NE(Sddl(open), openBefore);
+
+    EXPECT_TRUE(run.RollBack());
+    EXPECT_EQ(Sddl(open), openBefore);
+    EXPECT_FALSE(scratch.KeyExists("Made"));
+    EXPECT_TRUE(scratch.KeyExists("Target"));
+    DeleteTree(HKEY_LOCAL_MACHINE, link);
 }
