@@ -3,12 +3,14 @@
 // running and answering, the machine keys secured, an upgrade in place, an uninstall that
 // leaves no service and no program files.
 #include "host/MachineKeySecurity.h"
+#include "platform/NtKeyCalls.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -146,41 +148,85 @@ std::wstring FileVersion(const std::wstring& path) {
            L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS));
 }
 
-// What a key's DACL lets anyone but SYSTEM and Administrators do that changes it, or a
-// description of why it is not secured. Empty when only those two may change it.
-std::wstring ChangeRightsOfOthers(const std::wstring& subkey) {
-    constexpr ACCESS_MASK kChange =
-        KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return L"missing";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ACL* dacl = nullptr;
+// Whether an ordinary user may change the key, told from its SDDL: its owner, or an entry that
+// applies to the key itself and allows one of the change rights (KA, GA, GW, KW, WD, WO, SD
+// or a mask with one of them), for anyone but the system, Administrators and the services.
+std::wstring ChangeRightsOfOthers(const std::wstring& sddl) {
+    auto trusted = [](const std::wstring& sid) {
+        return sid == L"SY" || sid == L"BA" || sid == L"LS" || sid == L"NS" || sid.rfind(L"S-1-5-80-", 0) == 0;
+    };
     std::wstring found;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS || dacl == nullptr ||
-        !GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-        found = L"no DACL";
-    } else if ((control & SE_DACL_PROTECTED) == 0) {
-        found = L"inherits";
-    } else {
-        GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            ACCESS_ALLOWED_ACE* ace = nullptr;
-            if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
-                continue;
-            PSID sid = &ace->SidStart;
-            if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) continue;
-            ACCESS_MASK mask = ace->Mask;
-            MapGenericMask(&mask, &mapping);
-            if (mask & kChange) found += L"entry " + std::to_wstring(i) + L" grants " + std::to_wstring(mask) + L"; ";
+    const std::size_t ownerEnd = sddl.find(L"D:");
+    if (sddl.rfind(L"O:", 0) != 0 || ownerEnd == std::wstring::npos) return L"unreadable: " + sddl;
+    if (!trusted(sddl.substr(2, ownerEnd - 2))) found += L"owner " + sddl.substr(2, ownerEnd - 2) + L"; ";
+    for (std::size_t open = sddl.find(L'('); open != std::wstring::npos; open = sddl.find(L'(', open + 1)) {
+        const std::wstring entry = sddl.substr(open + 1, sddl.find(L')', open) - open - 1);
+        std::vector<std::wstring> field(1);
+        for (wchar_t c : entry) {
+            if (c == L';') field.emplace_back();
+            else field.back().push_back(c);
         }
+        if (field.size() < 6 || field[0] != L"A" || field[1].find(L"IO") != std::wstring::npos || trusted(field[5]))
+            continue;
+        const std::wstring& rights = field[2];
+        bool changes = rights.rfind(L"0x", 0) == 0 && (std::wcstoul(rights.c_str(), nullptr, 16) & 0x500D0026u) != 0;
+        for (const wchar_t* right : {L"KA", L"GA", L"GW", L"KW", L"WD", L"WO", L"SD"})
+            for (std::size_t at = 0; (at = rights.find(right, at)) != std::wstring::npos; at += 2)
+                changes = changes || at % 2 == 0;
+        if (changes) found += L"(" + entry + L"); ";
     }
+    return found;
+}
+
+// Owner and DACL as SDDL, or "(none)" for a missing key; a link is read as itself.
+std::wstring KeySddl(const std::wstring& subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | KEY_WOW64_64KEY,
+                      &key) != ERROR_SUCCESS)
+        return L"(none)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    std::wstring result = L"(unreadable)";
+    if (GetSecurityInfo(key, SE_REGISTRY_KEY, what, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, what, &text, nullptr))
+        result = text;
+    LocalFree(text);
     LocalFree(descriptor);
     RegCloseKey(key);
-    return found;
+    return result;
+}
+
+bool SetKeySddl(const std::wstring& subkey, const wchar_t* sddl) {
+    HKEY key = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool done = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
+                                WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS &&
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&
+                RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor) ==
+                    ERROR_SUCCESS;
+    LocalFree(descriptor);
+    if (key) RegCloseKey(key);
+    return done;
+}
+
+bool LogHas(const char* log, const wchar_t* text) {
+    FILE* file = std::fopen(log, "rb");
+    if (file == nullptr) return false;
+    std::string bytes;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
+    std::fclose(file);
+    // msiexec writes its log in UTF-16 or in the ANSI code page; either way ASCII text is found.
+    std::string narrow;
+    std::string wide;
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        narrow += static_cast<char>(*c);
+        wide += static_cast<char>(*c);
+        wide += '\0';
+    }
+    return bytes.find(narrow) != std::string::npos || bytes.find(wide) != std::string::npos;
 }
 
 // The installed host answers a request through the installed kestrane-cli.
@@ -206,6 +252,44 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
     std::wstring publisher;
     double seconds = 0;
     ASSERT_TRUE(ListedVersions(&publisher).empty()) << "the prefix is not fresh";
+    const std::vector<std::wstring> keys = Kestrane::Host::WriteListedMachineKeys();
+
+    // A link planted at the last listed key, to a key of a service's with rights others could
+    // misuse, and a listed key that users may write: the install fails naming the link, and
+    // leaves the listed keys, the link and its target as they were.
+    {
+        const std::wstring mixer = L"SOFTWARE\\Conexant\\SA3\\Mixer";
+        ASSERT_EQ(keys.back(), mixer);
+        const std::wstring target = L"SOFTWARE\\KestraneInstallTarget";
+        ASSERT_TRUE(SetKeySddl(target, L"O:NSD:(A;;KA;;;NS)(A;;KA;;;LS)(A;;KA;;;BU)(A;;KA;;;BA)"));
+        ASSERT_TRUE(SetKeySddl(keys.front(), L"O:BUD:(A;CI;KA;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)"));
+        HKEY parent = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Conexant\\SA3", 0, nullptr, 0,
+                                  KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY, nullptr, &parent, nullptr),
+                  ERROR_SUCCESS);
+        HKEY link = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(parent, L"Mixer", 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(parent);
+        const std::wstring leadsTo = L"\\Registry\\Machine\\" + target;
+        EXPECT_EQ(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(leadsTo.c_str()),
+                                 static_cast<DWORD>(leadsTo.size() * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        std::vector<std::wstring> before;
+        for (const std::wstring& key : keys) before.push_back(KeySddl(key));
+        const std::wstring targetBefore = KeySddl(target);
+
+        EXPECT_NE(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/planted-link.log", &seconds), 0u);
+        EXPECT_TRUE(LogHas(KESTRANE_INSTALL_LOG_DIR "/planted-link.log", L"registry link to"))
+            << "see " KESTRANE_INSTALL_LOG_DIR "/planted-link.log";
+        EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+        EXPECT_EQ(KeySddl(target), targetBefore);
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            EXPECT_EQ(KeySddl(keys[i]), before[i]) << std::string(keys[i].begin(), keys[i].end());
+        EXPECT_EQ(DeleteOpenedKey(link), ERROR_SUCCESS);
+        RegCloseKey(link);
+    }
 
     ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/install.log", &seconds), 0u)
         << "see " KESTRANE_INSTALL_LOG_DIR "/install.log";
@@ -218,10 +302,9 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
         EXPECT_EQ(FileVersion(kProgramFolder + L"\\" + file), L"" KESTRANE_VERSION) << file;
     for (const wchar_t* file : {L"kestrane_client.h", L"kestrane_client.hpp", L"KestraneClient.lib"})
         EXPECT_NE(GetFileAttributesW((kProgramFolder + L"\\sdk\\" + file).c_str()), INVALID_FILE_ATTRIBUTES) << file;
-    const std::vector<std::wstring> keys = Kestrane::Host::WriteListedMachineKeys();
     EXPECT_NE(std::find(keys.begin(), keys.end(), L"SOFTWARE\\QV"), keys.end());
     for (const std::wstring& key : keys)
-        EXPECT_EQ(ChangeRightsOfOthers(key), L"") << std::string(key.begin(), key.end());
+        EXPECT_EQ(ChangeRightsOfOthers(KeySddl(key)), L"") << std::string(key.begin(), key.end());
 
     ASSERT_EQ(Install(KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/upgrade.log", &seconds), 0u)
         << "see " KESTRANE_INSTALL_LOG_DIR "/upgrade.log";
