@@ -140,11 +140,18 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"install") return Kestrane::Host::InstallService(options);
     if (command == L"uninstall" && argc == 2) return Kestrane::Host::UninstallService();
     if (command == L"secure" && argc == 2) {
+        // The log folder first: it is made before the service first runs, so it never exists
+        // with looser rights than the logger would give it, and the log then records every
+        // change the keys get.
+        std::wstring movedTo;
+        const int folder =
+            Kestrane::Host::SecureLogFolderMovingAside(Kestrane::Host::DefaultLogFolderPath(), &movedTo);
+        Kestrane::Host::OpenLog();
+        if (!movedTo.empty())
+            Kestrane::Host::LogInfo((L"KestraneHost: moved what was in the log folder's place to " + movedTo).c_str());
         const int keys = Kestrane::Host::SecureWriteListedKeys();
-        // The log folder is made before the service first runs, so it never exists with
-        // looser rights than the logger would give it.
-        const int folder = Kestrane::Host::SecureLogFolderMovingAside(Kestrane::Host::DefaultLogFolderPath());
         const int service = Kestrane::Host::QuoteServiceCommandLine();
+        Kestrane::Host::FlushLog();
         return keys != 0 ? keys : folder != 0 ? folder : service;
     }
     if (command == L"service") return Kestrane::Host::RunAsService(options);

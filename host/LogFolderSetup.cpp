@@ -1,6 +1,5 @@
 #include "host/LogFolderSetup.h"
 
-#include "host/HostLog.h"
 #include "logging/Logging.h"
 
 #include <windows.h>
@@ -41,20 +40,19 @@ std::wstring DefaultLogFolderPath() {
     return data == nullptr || *data == 0 ? std::wstring() : std::wstring(data) + L"\\Kestrane";
 }
 
-int SecureLogFolderMovingAside(const std::wstring& folder) {
+int SecureLogFolderMovingAside(const std::wstring& folder, std::wstring* movedTo) {
+    movedTo->clear();
     const wchar_t* path = folder.empty() ? nullptr : folder.c_str();
     LogFolderCheck check = Qv::Corvane::Logging::SecureLogFolder(path);
     if (IsUnfit(check) && !folder.empty()) {
         const char* found = Qv::Corvane::Logging::LogFolderCheckName(check);
-        std::wstring movedTo;
-        if (!MoveAside(folder, &movedTo)) {
+        if (!MoveAside(folder, movedTo)) {
             std::fprintf(stderr, "kestrane-host: the log folder's place holds what the log cannot use (%s) and it "
                                  "cannot be moved aside (error %lu)\n", found, GetLastError());
-            LogError((L"KestraneHost: cannot move aside what is in the log folder's place: " + folder).c_str());
+            movedTo->clear();
             return 1;
         }
-        std::printf("kestrane-host: moved what was in the log folder's place (%s) to %ls\n", found, movedTo.c_str());
-        LogInfo((L"KestraneHost: moved what was in the log folder's place to " + movedTo).c_str());
+        std::printf("kestrane-host: moved what was in the log folder's place (%s) to %ls\n", found, movedTo->c_str());
         check = Qv::Corvane::Logging::SecureLogFolder(path);
     }
     if (check == LogFolderCheck::Ready) {

@@ -14,9 +14,11 @@ namespace Kestrane::Host {
 constexpr int kMoveAsideNames = 16;
 
 // Secures `folder` (the log folder, or a test's), moving aside what is unfit in its place
-// first. 0 when the folder is ready, or when there is no %ProgramData% to put it in (the
-// service says so when it starts); 1 otherwise. Says what it did on standard output.
-int SecureLogFolderMovingAside(const std::wstring& folder);
+// first; `movedTo` gets the name it now has (empty when nothing moved), for the log, which
+// is opened only once the folder is fit. 0 when the folder is ready, or when there is no
+// %ProgramData% to put it in (the service says so when it starts); 1 otherwise. Says what
+// it did on standard output.
+int SecureLogFolderMovingAside(const std::wstring& folder, std::wstring* movedTo);
 
 // %ProgramData%\Kestrane, or empty when %ProgramData% is not set.
 std::wstring DefaultLogFolderPath();

@@ -99,14 +99,17 @@ TEST(LogFolderSetup, WhatAUserPutInTheFoldersPlaceIsMovedAsideWhole) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(c.plant(folder));
-        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder), 0);
+        std::wstring movedTo;
+        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder, &movedTo), 0);
         const DWORD attributes = GetFileAttributesW(folder.c_str());
         EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
         const std::vector<std::wstring> moved = MovedAside(folder);
         ASSERT_EQ(moved.size(), 1u);
-        EXPECT_EQ(ReadText(c.content(parent + moved[0])), "user's");
+        EXPECT_EQ(movedTo, parent + moved[0]);
+        EXPECT_EQ(ReadText(c.content(movedTo)), "user's");
         // The folder made is fit: a second run moves nothing.
-        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder), 0);
+        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder, &movedTo), 0);
+        EXPECT_EQ(movedTo, L"");
         EXPECT_EQ(MovedAside(folder).size(), 1u);
         RemoveAll(parent + moved[0]);
         RemoveAll(folder);
