@@ -10,44 +10,23 @@
 
 #include <aclapi.h>
 
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-// The names beside `folder` that begin with its name and ".moved-".
-std::vector<std::wstring> MovedAside(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L".moved-*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(found.cFileName);
-    while (FindNextFileW(search, &found));
-    FindClose(search);
-    return names;
+bool WriteText(const fs::path& path, const char* text) { return static_cast<bool>(std::ofstream(path) << text); }
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-bool WriteText(const std::wstring& path, const char* text) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = ::WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-    CloseHandle(file);
-    return ok;
-}
-
-std::string ReadText(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "(none)";
-    char text[64];
-    DWORD read = 0;
-    ::ReadFile(file, text, sizeof text, &read, nullptr);
-    CloseHandle(file);
-    return std::string(text, read);
-}
-
-bool OpenToEveryone(const std::wstring& path) {
+bool OpenToEveryone(const fs::path& path) {
     EXPLICIT_ACCESS_W access = {};
     access.grfAccessPermissions = GENERIC_ALL;
     access.grfAccessMode = SET_ACCESS;
@@ -61,57 +40,38 @@ bool OpenToEveryone(const std::wstring& path) {
     return result == ERROR_SUCCESS;
 }
 
-void RemoveAll(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") RemoveAll(path + L"\\" + name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    if (!RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
-}
-
 }  // namespace
 
 TEST(LogFolderSetup, WhatAUserPutInTheFoldersPlaceIsMovedAsideWhole) {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"KestraneLogFolder" + std::to_wstring(GetCurrentProcessId());
+    const fs::path parent = fs::temp_directory_path() / ("KestraneLogFolder" + std::to_string(GetCurrentProcessId()));
+    const fs::path folder = parent / "Kestrane";
     struct Case {
         const char* what;
-        bool (*plant)(const std::wstring& folder);
-        std::wstring (*content)(const std::wstring& moved);  // where the user's bytes are after the move
+        bool (*plant)(const fs::path& folder);
+        const char* userFile;  // where the user's bytes are, below what was moved ("" for itself)
     };
     const Case cases[] = {
-        {"a file", [](const std::wstring& f) { return WriteText(f, "user's"); },
-         [](const std::wstring& moved) { return moved; }},
+        {"a file", [](const fs::path& f) { return WriteText(f, "user's"); }, ""},
         {"a folder open to everyone",
-         [](const std::wstring& f) {
-             return CreateDirectoryW(f.c_str(), nullptr) && WriteText(f + L"\\kestrane.log", "user's") &&
-                    OpenToEveryone(f);
+         [](const fs::path& f) {
+             return fs::create_directory(f) && WriteText(f / "kestrane.log", "user's") && OpenToEveryone(f);
          },
-         [](const std::wstring& moved) { return moved + L"\\kestrane.log"; }},
+         "kestrane.log"},
     };
-    const std::wstring parent = folder.substr(0, folder.rfind(L'\\') + 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        fs::create_directories(parent);
         ASSERT_TRUE(c.plant(folder));
         std::wstring movedTo;
-        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder, &movedTo), 0);
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-        const std::vector<std::wstring> moved = MovedAside(folder);
-        ASSERT_EQ(moved.size(), 1u);
-        EXPECT_EQ(movedTo, parent + moved[0]);
-        EXPECT_EQ(ReadText(c.content(movedTo)), "user's");
+        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder.wstring(), &movedTo), 0);
+        EXPECT_TRUE(fs::is_directory(folder));
+        EXPECT_EQ(std::distance(fs::directory_iterator(parent), fs::directory_iterator()), 2);
+        EXPECT_EQ(fs::path(movedTo).parent_path(), parent);
+        EXPECT_EQ(ReadText(*c.userFile ? fs::path(movedTo) / c.userFile : fs::path(movedTo)), "user's");
         // The folder made is fit: a second run moves nothing.
-        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder, &movedTo), 0);
+        EXPECT_EQ(Kestrane::Host::SecureLogFolderMovingAside(folder.wstring(), &movedTo), 0);
         EXPECT_EQ(movedTo, L"");
-        EXPECT_EQ(MovedAside(folder).size(), 1u);
-        RemoveAll(parent + moved[0]);
-        RemoveAll(folder);
+        EXPECT_EQ(std::distance(fs::directory_iterator(parent), fs::directory_iterator()), 2);
+        fs::remove_all(parent);
     }
 }
