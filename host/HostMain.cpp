@@ -2,8 +2,8 @@
 //
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
-//   kestrane-host secure                                   secure the write-listed machine keys
-//                                                          and the service's command line
+//   kestrane-host secure                                   secure the log folder, the write-listed
+//                                                          machine keys and the service's command line
 //   kestrane-host service                                  what the service manager starts
 //
 // Exit code 3: another server already answers on the endpoint.

@@ -50,6 +50,20 @@ std::wstring Sddl(PSECURITY_DESCRIPTOR descriptor) {
 
 std::wstring ErrorText(DWORD error) { return L"error " + std::to_wstring(error); }
 
+// Anyone but SYSTEM, Administrators, LocalService, NetworkService and the service SIDs
+// (S-1-5-80-..., TrustedInstaller among them).
+bool IsOrdinaryPrincipal(PSID sid) {
+    if (sid == nullptr || !IsValidSid(sid)) return true;
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+        IsWellKnownSid(sid, WinLocalServiceSid) || IsWellKnownSid(sid, WinNetworkServiceSid))
+        return false;
+    const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
+    const bool service = std::memcmp(authority, &nt, sizeof nt) == 0 && *GetSidSubAuthorityCount(sid) >= 2 &&
+                         *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
+    return !service;
+}
+
 // The allow entry's SID and mask, or false for entries that do not allow. Allow entries of
 // other kinds (object, compound) never appear on keys; they count as granting everything.
 bool AllowEntry(void* ace, PSID* sid, ACCESS_MASK* mask, bool* plain) {
@@ -146,6 +160,34 @@ DWORD SetOwnerAndDacl(HKEY key, PSID owner, ACL* dacl, bool protectedDacl) {
     return static_cast<DWORD>(RegSetKeySecurity(key, what, &descriptor));
 }
 
+// Through a handle of its own opened for WRITE_OWNER (granted by SeTakeOwnershipPrivilege when
+// the DACL does not).
+DWORD SetOwner(HKEY key, PSID owner) {
+    ScopedKey owning;
+    DWORD error = RegOpenKeyExW(key, L"", 0, WRITE_OWNER | KEY_WOW64_64KEY, owning.Address());
+    SECURITY_DESCRIPTOR descriptor;
+    if (error == ERROR_SUCCESS &&
+        (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+         !SetSecurityDescriptorOwner(&descriptor, owner, FALSE)))
+        error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        error = static_cast<DWORD>(RegSetKeySecurity(owning.Get(), OWNER_SECURITY_INFORMATION, &descriptor));
+    return error;
+}
+
+// SYSTEM holds these without all of them enabled: taking ownership of a key whose DACL does
+// not let it, and giving a key back an owner other than itself on a rollback.
+void EnableOwnershipPrivileges() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    for (const wchar_t* name : {L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege"}) {
+        TOKEN_PRIVILEGES privilege = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+        if (LookupPrivilegeValueW(nullptr, name, &privilege.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privilege, 0, nullptr, nullptr);
+    }
+    CloseHandle(token);
+}
+
 // The text of what a link names, for the message that refuses it.
 std::wstring LinkValue(HKEY key) {
     wchar_t units[kMaxLinkTargetBytes / sizeof(wchar_t)];
@@ -199,18 +241,6 @@ std::wstring Joined(const std::vector<std::wstring>& parts, std::size_t count) {
 
 }  // namespace
 
-bool IsOrdinaryPrincipal(PSID sid) {
-    if (sid == nullptr || !IsValidSid(sid)) return true;
-    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-        IsWellKnownSid(sid, WinLocalServiceSid) || IsWellKnownSid(sid, WinNetworkServiceSid))
-        return false;
-    const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
-    const bool service = std::memcmp(authority, &nt, sizeof nt) == 0 && *GetSidSubAuthorityCount(sid) >= 2 &&
-                         *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
-    return !service;
-}
-
 std::vector<std::wstring> WriteListedMachineKeys() {
     std::vector<std::wstring> keys;
     for (const std::wstring& entry : WhiteListTables::Write())
@@ -218,69 +248,80 @@ std::vector<std::wstring> WriteListedMachineKeys() {
     return keys;
 }
 
+SecureResult MachineKeySecuring::Create(const std::wstring& subkey, std::wstring* message) {
+    const std::wstring name = kMachinePrefix + subkey;
+    ScopedKey key;
+    DWORD error = ERROR_SUCCESS;
+    LocalDescriptor secured;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecuredKeyDacl, SDDL_REVISION_1, secured.Put(),
+                                                              nullptr)) {
+        *message = ErrorText(GetLastError());
+        return SecureResult::Failed;
+    }
+    // The deepest key on the way that exists, and its real name: the new keys must be
+    // named below it, whatever appears meanwhile (REG_OPTION_OPEN_LINK is not documented
+    // for creates, so the name is what is checked).
+    const std::vector<std::wstring> parts = Components(subkey);
+    std::size_t existing = parts.size() - 1;
+    std::wstring expected = L"\\REGISTRY\\MACHINE";
+    for (; existing > 0; --existing) {
+        ScopedKey ancestor;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Joined(parts, existing).c_str(), 0, kJudge, ancestor.Address()) ==
+            ERROR_SUCCESS) {
+            if (QueryKeyName(ancestor.Get(), &expected) != ERROR_SUCCESS) {
+                *message = L"cannot read the name of " + Joined(parts, existing);
+                return SecureResult::Failed;
+            }
+            break;
+        }
+    }
+    for (std::size_t i = existing; i < parts.size(); ++i) expected += L"\\" + parts[i];
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, secured.Get(), FALSE};
+    DWORD disposition = 0;
+    error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            kJudge | WRITE_DAC | WRITE_OWNER, &attributes, key.Address(), &disposition);
+    if (error != ERROR_SUCCESS) {
+        *message = ErrorText(error);
+        return SecureResult::Failed;
+    }
+    std::wstring made;
+    if (QueryKeyName(key.Get(), &made) != ERROR_SUCCESS || !SameName(made, expected) ||
+        disposition != REG_CREATED_NEW_KEY) {
+        // Made anywhere but where asked: it goes again at once (a key that was there stays).
+        ScopedKey again;
+        if (disposition == REG_CREATED_NEW_KEY &&
+            RegOpenKeyExW(key.Get(), L"", 0, DELETE | KEY_WOW64_64KEY, again.Address()) == ERROR_SUCCESS)
+            DeleteOpenedKey(again.Get());
+        *message = L"the registry gave it as " + made + L" (something appeared there meanwhile); nothing was "
+                   L"changed there";
+        return SecureResult::Failed;
+    }
+    for (std::size_t i = existing; i < parts.size(); ++i) created_.push_back(Joined(parts, i + 1));
+    // Owned by Administrators, whatever the creator's default owner, and the DACL once
+    // more through the key: Wine 8 ignores the one given at creation.
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL* dacl = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    LogInfo((L"KestraneHost: created " + name + L", setting its descriptor to O:BA" + kSecuredKeyDacl).c_str());
+    if (!GetSecurityDescriptorDacl(secured.Get(), &present, &dacl, &defaulted) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
+        error = GetLastError();
+    else error = SetOwnerAndDacl(key.Get(), administrators, dacl, true);
+    if (error != ERROR_SUCCESS) {
+        *message = ErrorText(error);
+        return SecureResult::Failed;
+    }
+    return SecureResult::Created;
+}
+
 SecureResult MachineKeySecuring::Secure(const std::wstring& subkey, std::wstring* message) {
     const std::wstring name = kMachinePrefix + subkey;
     ScopedKey key;
     // As itself: a link in the key's place is opened, not followed (documented for opens).
     DWORD error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK, kJudge, key.Address());
-    if (error == ERROR_FILE_NOT_FOUND) {
-        LocalDescriptor secured;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecuredKeyDacl, SDDL_REVISION_1, secured.Put(),
-                                                                  nullptr)) {
-            *message = ErrorText(GetLastError());
-            return SecureResult::Failed;
-        }
-        // The deepest key on the way that exists, and its real name: the new keys must be
-        // named below it, whatever appears meanwhile (REG_OPTION_OPEN_LINK is not documented
-        // for creates, so the name is what is checked).
-        const std::vector<std::wstring> parts = Components(subkey);
-        std::size_t existing = parts.size() - 1;
-        std::wstring expected = L"\\REGISTRY\\MACHINE";
-        for (; existing > 0; --existing) {
-            ScopedKey ancestor;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Joined(parts, existing).c_str(), 0, kJudge, ancestor.Address()) ==
-                ERROR_SUCCESS) {
-                if (QueryKeyName(ancestor.Get(), &expected) != ERROR_SUCCESS) {
-                    *message = L"cannot read the name of " + Joined(parts, existing);
-                    return SecureResult::Failed;
-                }
-                break;
-            }
-        }
-        for (std::size_t i = existing; i < parts.size(); ++i) expected += L"\\" + parts[i];
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, secured.Get(), FALSE};
-        DWORD disposition = 0;
-        error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                kJudge | WRITE_DAC | WRITE_OWNER, &attributes, key.Address(), &disposition);
-        if (error != ERROR_SUCCESS) {
-            *message = ErrorText(error);
-            return SecureResult::Failed;
-        }
-        std::wstring made;
-        if (QueryKeyName(key.Get(), &made) != ERROR_SUCCESS || !SameName(made, expected) ||
-            disposition != REG_CREATED_NEW_KEY) {
-            *message = L"it appeared while being created, as " + made + L"; nothing was changed there";
-            return SecureResult::Failed;
-        }
-        for (std::size_t i = existing; i < parts.size(); ++i) created_.push_back(Joined(parts, i + 1));
-        // Owned by Administrators, whatever the creator's default owner, and the DACL once
-        // more through the key: Wine 8 ignores the one given at creation.
-        BOOL present = FALSE;
-        BOOL defaulted = FALSE;
-        ACL* dacl = nullptr;
-        BYTE administrators[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof administrators;
-        LogInfo((L"KestraneHost: created " + name + L", setting its descriptor to O:BA" + kSecuredKeyDacl).c_str());
-        if (!GetSecurityDescriptorDacl(secured.Get(), &present, &dacl, &defaulted) ||
-            !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize))
-            error = GetLastError();
-        else error = SetOwnerAndDacl(key.Get(), administrators, dacl, true);
-        if (error != ERROR_SUCCESS) {
-            *message = ErrorText(error);
-            return SecureResult::Failed;
-        }
-        return SecureResult::Created;
-    }
+    if (error == ERROR_FILE_NOT_FOUND) return Create(subkey, message);
     if (error != ERROR_SUCCESS) {
         *message = ErrorText(error);
         return SecureResult::Failed;
@@ -343,10 +384,13 @@ SecureResult MachineKeySecuring::Secure(const std::wstring& subkey, std::wstring
     const auto* bytes = static_cast<const BYTE*>(current.Get());
     changed_.push_back({subkey, std::vector<BYTE>(bytes, bytes + GetSecurityDescriptorLength(current.Get()))});
 
+    // The owner first: a key whose DACL does not let SYSTEM change it is still its owner's to
+    // change, and Administrators (SYSTEM among them) own it then.
+    if (newOwner) error = SetOwner(key.Get(), administrators);
     ScopedKey writable;
-    error = RegOpenKeyExW(key.Get(), L"", 0, WRITE_DAC | (newOwner ? WRITE_OWNER : 0) | KEY_WOW64_64KEY,
-                          writable.Address());
-    if (error == ERROR_SUCCESS) error = SetOwnerAndDacl(writable.Get(), newOwner ? administrators : nullptr, fresh, true);
+    if (error == ERROR_SUCCESS)
+        error = RegOpenKeyExW(key.Get(), L"", 0, WRITE_DAC | KEY_WOW64_64KEY, writable.Address());
+    if (error == ERROR_SUCCESS) error = SetOwnerAndDacl(writable.Get(), nullptr, fresh, true);
     if (error != ERROR_SUCCESS) {
         *message = ErrorText(error);
         return SecureResult::Failed;
@@ -394,6 +438,7 @@ bool MachineKeySecuring::RollBack() {
 }
 
 int SecureWriteListedKeys() {
+    EnableOwnershipPrivileges();
     MachineKeySecuring run;
     for (const std::wstring& subkey : WriteListedMachineKeys()) {
         std::wstring message;

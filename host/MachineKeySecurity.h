@@ -21,10 +21,6 @@ constexpr ACCESS_MASK kKeyChangeRights =
 // The write whitelist's HKEY_LOCAL_MACHINE entries, as paths below that root.
 std::vector<std::wstring> WriteListedMachineKeys();
 
-// Whether `sid` is an ordinary principal: anyone but SYSTEM, Administrators, LocalService,
-// NetworkService and the service SIDs (S-1-5-80-..., TrustedInstaller among them).
-bool IsOrdinaryPrincipal(PSID sid);
-
 enum class SecureResult { Created, Narrowed, AlreadySecure, Failed };
 
 // One run of `secure` over keys below HKEY_LOCAL_MACHINE (64-bit view), remembering what it
@@ -50,6 +46,9 @@ public:
     bool RollBack();
 
 private:
+    // A missing key and its missing parents, secured; the name the registry gives it checked.
+    SecureResult Create(const std::wstring& subkey, std::wstring* message);
+
     struct Change {
         std::wstring subkey;
         std::vector<BYTE> descriptor;  // self-relative: owner and DACL as they were
