@@ -1,5 +1,6 @@
 #include "client/AnswerReader.h"
 
+#include "client/Base64.h"
 #include "json/Json.h"
 
 #include <cstdint>
@@ -97,15 +98,9 @@ Root* Build(Lay lay) {
 bool Decode64(const JsonValue& text, Block& block, KestraneValue* out) {
     const DWORD units = text.GetStringLength();
     DWORD size = 0;
-    if (units != 0 && !CryptStringToBinaryW(text.GetString(), units, CRYPT_STRING_BASE64, nullptr, &size, nullptr,
-                                            nullptr)) {
-        return false;
-    }
+    if (!DecodeBase64(text.GetString(), units, nullptr, &size)) return false;
     auto* bytes = block.Take<unsigned char>(size);
-    if (bytes != nullptr && size != 0 &&
-        !CryptStringToBinaryW(text.GetString(), units, CRYPT_STRING_BASE64, bytes, &size, nullptr, nullptr)) {
-        return false;
-    }
+    if (bytes != nullptr && !DecodeBase64(text.GetString(), units, bytes, &size)) return false;
     if (out != nullptr) out->data.binary = {bytes, size};
     return true;
 }

@@ -1,10 +1,10 @@
 #include "client/RequestWriter.h"
 
+#include "client/Base64.h"
 #include "json/Json.h"
 
 #include <cstdint>
 #include <cwchar>
-#include <memory>
 
 namespace Kestrane::Client {
 
@@ -30,22 +30,6 @@ void Start(JsonWriter& writer, const wchar_t* keyPath, const wchar_t* valueName)
 std::wstring Finish(JsonWriter& writer, const JsonStringBuffer& buffer) {
     writer.EndObject();
     return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
-}
-
-// The host takes the Base64 form its reads give, with or without line breaks.
-bool Base64(const unsigned char* bytes, unsigned long size, std::wstring* text) {
-    text->clear();
-    if (size == 0) return true;
-    constexpr DWORD kFlags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-    DWORD units = 0;
-    if (!CryptBinaryToStringW(bytes, size, kFlags, nullptr, &units)) return false;
-    // Wine's count may fall short of what it writes: room to spare, and the NUL decides.
-    const DWORD room = units + 8;
-    std::unique_ptr<wchar_t[]> encoded(new wchar_t[room]());
-    DWORD written = room;
-    if (!CryptBinaryToStringW(bytes, size, kFlags, encoded.get(), &written)) return false;
-    text->assign(encoded.get(), wcsnlen(encoded.get(), room));
-    return true;
 }
 
 }  // namespace
@@ -84,7 +68,8 @@ bool WriteRequest(const wchar_t* keyPath, const wchar_t* valueName, const Kestra
     case REG_BINARY: {
         std::wstring encoded;
         if (value.data.binary.size != 0 && value.data.binary.bytes == nullptr) return false;
-        if (!Base64(value.data.binary.bytes, value.data.binary.size, &encoded)) return false;
+        // The host takes the Base64 its reads give, with or without line breaks.
+        if (!EncodeBase64(value.data.binary.bytes, value.data.binary.size, &encoded)) return false;
         writer.String(encoded.c_str(), static_cast<rapidjson::SizeType>(encoded.size()));
         break;
     }
