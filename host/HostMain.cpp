@@ -3,7 +3,8 @@
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
 //   kestrane-host secure                                   secure the write-listed machine keys
-//                                                          and the service's command line
+//                                                          and the service's command line, set
+//                                                          its restart on failure
 //   kestrane-host service                                  what the service manager starts
 //
 // Exit code 3: another server already answers on the endpoint.
@@ -158,7 +159,8 @@ int wmain(int argc, wchar_t** argv) {
         const int keys = Kestrane::Host::SecureWriteListedKeys();
         const int folder = SecureLogFolder();
         const int service = Kestrane::Host::QuoteServiceCommandLine();
-        return keys != 0 ? keys : folder != 0 ? folder : service;
+        const int recovery = Kestrane::Host::ConfigureServiceRecovery();
+        return keys != 0 ? keys : folder != 0 ? folder : service != 0 ? service : recovery;
     }
     if (command == L"service") return Kestrane::Host::RunAsService(options);
     return Usage();
