@@ -2,6 +2,7 @@
 
 #include "host/HostLog.h"
 #include "host/MachineKeySecurity.h"
+#include "rpc/EndpointBinding.h"
 
 #include <windows.h>
 
@@ -102,9 +103,14 @@ bool SetRecovery(SC_HANDLE service) {
     failure.dwResetPeriod = kFailureCountResetSeconds;
     failure.cActions = sizeof actions / sizeof actions[0];
     failure.lpsaActions = actions;
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return false;
     SERVICE_FAILURE_ACTIONS_FLAG onErrorExit = {TRUE};
-    return ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) &&
-           ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorExit);
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorExit)) return true;
+    // Wine's service manager knows no such setting (nor restarts anything at all).
+    const DWORD error = GetLastError();
+    const bool wine = RunningUnderWine();
+    SetLastError(error);
+    return wine && error == ERROR_INVALID_LEVEL;
 }
 
 }  // namespace
