@@ -138,6 +138,7 @@ int InstallService(const HostOptions& options) {
     if (!SetRecovery(service.Get())) {
         std::fprintf(stderr, "kestrane-host: cannot set the service's restart on failure (error %lu)\n",
                      GetLastError());
+        DeleteService(service.Get());  // no service left that would stay down after a failure
         return 1;
     }
     LogInfo(L"KestraneHost: installed as a service");
