@@ -76,9 +76,14 @@ std::vector<std::wstring> Acceptable(const std::wstring& account) {
 
 unsigned long ConnectAuthenticated(const std::wstring& endpoint, const std::wstring& account, handle_t* binding,
                                    std::wstring* serverAccount) {
+    // Every account is tried, whatever the last refusal was: how the runtime words a server
+    // of another account is not something to rely on. Only when no attempt met a server is
+    // the answer that nobody serves the endpoint.
+    unsigned long unreached = 0;
+    bool metAServer = false;
     for (const std::wstring& candidate : Acceptable(account)) {
         PSID sid = nullptr;
-        if (!ConvertStringSidToSidW(candidate.c_str(), &sid)) return kServerNotTrusted;
+        if (!ConvertStringSidToSidW(candidate.c_str(), &sid)) continue;
         const std::unique_ptr<void, LocalFreer> ownedSid(sid);
         const unsigned long bound = Rebind(endpoint, binding);
         if (bound != RPC_S_OK) return bound;
@@ -90,9 +95,13 @@ unsigned long ConnectAuthenticated(const std::wstring& endpoint, const std::wstr
             *serverAccount = candidate;
             return 0;
         }
-        if (NobodyThere(reached)) return reached;
+        if (NobodyThere(reached)) {
+            if (unreached == 0) unreached = reached;
+        } else {
+            metAServer = true;
+        }
     }
-    return kServerNotTrusted;
+    return metAServer || unreached == 0 ? kServerNotTrusted : unreached;
 }
 
 // Wine: every process runs as one user and the runtime checks no server. The server names
