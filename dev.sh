@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine64-tools rapidjson-dev googletest cmake ninja-build
-          clang libclang-rt-14-dev libbenchmark-dev valgrind python3 wixl osslsigncode openssl)
+          clang libclang-rt-14-dev libbenchmark-dev valgrind python3 wixl msitools osslsigncode openssl)
 
 missing_packages() {
   local p

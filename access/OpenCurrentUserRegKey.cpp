@@ -81,9 +81,11 @@ HKEY KestraneServiceHelper::OpenCurrentUserRegKey(REGSAM access, const WCHAR* cl
         return nullptr;
     }
 
-    const ScopedHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid));
+    // The least that opens the token: full access is refused for protected processes, and
+    // a client's process need grant the host nothing more.
+    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.IsValid()) {
-        Warn(clientId, WIDE("OpenProcess"), 0);
+        Warn(clientId, WIDE("OpenProcess"), GetLastError());
         return nullptr;
     }
     ScopedHandle token;

@@ -278,7 +278,7 @@ bool IsCallerTheUser(PSID processUser) {
 
 HKEY OpenHiveOfProcess(DWORD pid, REGSAM access, bool checkCaller) {
     HKEY hive = nullptr;
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (process == nullptr) return nullptr;
     HANDLE token = nullptr;
     if (OpenProcessToken(process, TOKEN_READ, &token)) {

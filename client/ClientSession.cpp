@@ -3,6 +3,7 @@
 #include "KestraneHost.h"
 #include "client/AnswerAllocator.h"
 #include "client/PoolCall.h"
+#include "rpc/EndpointBinding.h"
 #include "rpc/ServerIdentity.h"
 #include "rpc/RpcGuard.h"
 
@@ -72,10 +73,12 @@ long HostStatusStub(HostCall& call) {
 
 long StopStub(HostCall& call) { return ::StopHost(call.session->binding); }
 
-// Whether the host may be trusted with anything of the client's (rpc/ServerIdentity.h).
+// Rebinds the session to the endpoint (call.text) so that its calls reach only a host that
+// may be trusted with anything of the client's (rpc/ServerIdentity.h).
 long IdentityStub(HostCall& call) {
     std::wstring account;
-    return static_cast<long>(Kestrane::Host::VerifyServerIdentity(call.session->binding, L"", &account));
+    return static_cast<long>(
+        Kestrane::Host::ConnectToTrustedServer(call.text, L"", &call.session->binding, &account));
 }
 
 // The runtime's errors after which a session cannot go on: no host answered, the
@@ -160,20 +163,12 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
     auto* session = new (std::nothrow) Session;
     if (session == nullptr) return {CallResult::NoResources, ERROR_NOT_ENOUGH_MEMORY};
     session->timeoutMs = timeoutMs;
-    RPC_WSTR text = nullptr;
-    RPC_STATUS status = RpcStringBindingComposeW(
-        nullptr, reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc")), nullptr,
-        reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(endpoint.c_str())), nullptr, &text);
-    if (status == RPC_S_OK) {
-        status = RpcBindingFromStringBindingW(text, &session->binding);
-        RpcStringFreeW(&text);
-    }
+    // An endpoint that makes no binding is the caller's mistake, told before any wait.
+    const unsigned long status = Kestrane::Host::BindToEndpoint(endpoint, &session->binding);
     if (status != RPC_S_OK) {
         Release(session);
-        return {status == RPC_S_OUT_OF_MEMORY ? CallResult::NoResources : CallResult::InvalidArgument,
-                static_cast<unsigned long>(status)};
+        return {status == RPC_S_OUT_OF_MEMORY ? CallResult::NoResources : CallResult::InvalidArgument, status};
     }
-
 
     const HANDLE lock = OpenLock();
     if (lock == nullptr) {
@@ -191,8 +186,9 @@ CallResult OpenHostSession(const std::wstring& endpoint, const std::wstring& cli
         // a server that is not to be trusted: that comes back as a refusal with
         // kServerNotTrusted (628).
         ULONGLONG now = GetTickCount64();
-        result = Perform(session, std::make_unique<HostCall>(session, IdentityStub),
-                         now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        auto identity = std::make_unique<HostCall>(session, IdentityStub);
+        identity->text = endpoint;
+        result = Perform(session, std::move(identity), now < deadline ? static_cast<DWORD>(deadline - now) : 0);
         if (result.kind == CallResult::Refused && SessionLost(result.error)) result.kind = CallResult::Unreachable;
         std::unique_ptr<HostCall> finished;
         if (result.kind == CallResult::Done) {

@@ -3,7 +3,8 @@
 //   kestrane-host run [--endpoint NAME] [--allow-stop]    in this console, until Ctrl-C
 //   kestrane-host install [--endpoint NAME] | uninstall    as a Windows service
 //   kestrane-host secure                                   secure the log folder, the write-listed
-//                                                          machine keys and the service's command line
+//                                                          machine keys and the service's command
+//                                                          line, set its restart on failure
 //   kestrane-host service                                  what the service manager starts
 //
 // Exit code 3: another server already answers on the endpoint.
@@ -151,8 +152,9 @@ int wmain(int argc, wchar_t** argv) {
             Kestrane::Host::LogInfo((L"KestraneHost: moved what was in the log folder's place to " + movedTo).c_str());
         const int keys = Kestrane::Host::SecureWriteListedKeys();
         const int service = Kestrane::Host::QuoteServiceCommandLine();
+        const int recovery = Kestrane::Host::ConfigureServiceRecovery();
         Kestrane::Host::FlushLog();
-        return keys != 0 ? keys : folder != 0 ? folder : service;
+        return keys != 0 ? keys : folder != 0 ? folder : service != 0 ? service : recovery;
     }
     if (command == L"service") return Kestrane::Host::RunAsService(options);
     return Usage();

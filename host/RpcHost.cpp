@@ -2,6 +2,7 @@
 
 #include "KestraneHost.h"
 #include "access/CallerProcessId.h"
+#include "host/CallBound.h"
 #include "host/ContractObjects.h"
 #include "rpc/EndpointBinding.h"
 #include "host/HostLog.h"
@@ -24,16 +25,26 @@ namespace {
 Svc::QVService* g_service = nullptr;
 Kestrane::Host::SessionTable* g_sessions = nullptr;
 bool g_allowStop = false;
-std::atomic<unsigned long> g_callsInFlight{0};
+Kestrane::Host::CallBound g_calls(Kestrane::Host::kMaxConcurrentCalls);
 HANDLE g_stopEvent = nullptr;
 
+// A place among the calls running, held for the call's life; Taken() is false when the
+// host already runs all it may.
 class CallInFlight {
 public:
-    CallInFlight() { ++g_callsInFlight; }
-    ~CallInFlight() { --g_callsInFlight; }
+    CallInFlight() : taken_(g_calls.TryTake()) {}
+    ~CallInFlight() {
+        if (taken_) g_calls.Release();
+    }
     CallInFlight(const CallInFlight&) = delete;
     CallInFlight& operator=(const CallInFlight&) = delete;
+    bool Taken() const { return taken_; }
+
+private:
+    const bool taken_;
 };
+
+constexpr const wchar_t* kOverCallBound = L"a call over the bound of calls at once";
 
 wchar_t* StubCopy(const wchar_t* text) {
     const std::size_t length = std::wcslen(text);
@@ -56,6 +67,11 @@ LONG OpenSession(handle_t, ULONG clientIdUnits, const wchar_t* clientId, Kestran
     if (clientId[clientIdUnits - 1] != L'\0') {
         Kestrane::Host::LogRejected(L"", processId, "OpenSession", L"a client id without its terminator");
         return ERROR_INVALID_PARAMETER;
+    }
+    if (!call.Taken()) {
+        const std::wstring id = std::wstring(clientId).substr(0, Kestrane::Host::kMaxClientIdUnits);
+        Kestrane::Host::LogRejected(id.c_str(), processId, "OpenSession", kOverCallBound);
+        return RPC_S_SERVER_TOO_BUSY;
     }
     long error = 0;
     Kestrane::Host::Session* opened = g_sessions->Open(clientId, processId, &error);
@@ -87,6 +103,10 @@ LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const
         Kestrane::Host::LogRejected(opened->clientId.c_str(), opened->processId, "Execute",
                                     L"a request without its terminator");
         return ERROR_INVALID_PARAMETER;
+    }
+    if (!call.Taken()) {
+        Kestrane::Host::LogRejected(opened->clientId.c_str(), opened->processId, "Execute", kOverCallBound);
+        return RPC_S_SERVER_TOO_BUSY;
     }
     const std::size_t units = std::wcslen(request);
     if (units * sizeof(wchar_t) > Kestrane::Host::kMaxRequestBytes) {
@@ -124,7 +144,7 @@ LONG HostStatus(handle_t binding, ULONG* liveSessions, ULONG* callsInFlight) {
         return ERROR_ACCESS_DENIED;
     }
     *liveSessions = static_cast<ULONG>(g_sessions->Count());
-    *callsInFlight = g_callsInFlight.load();
+    *callsInFlight = g_calls.Running();
     return 0;
 }
 
@@ -163,9 +183,9 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
     auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
     // Windows refuses a second registration of an endpoint name; Wine lets both servers
-    // listen and splits the clients between them, so a server already answering there
-    // is looked for first.
-    if (EndpointAnswers(options.endpoint)) {
+    // listen and splits the clients between them, so there a server already answering is
+    // looked for first.
+    if (RunningUnderWine() && EndpointAnswers(options.endpoint)) {
         status_ = RPC_S_DUPLICATE_ENDPOINT;
         return;
     }
@@ -180,8 +200,8 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     const std::unique_ptr<void, decltype(&LocalFree)> ownedDescriptor(descriptor, &LocalFree);
     status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
     if (status_ != RPC_S_OK) return;
-    // The size bound lets the runtime refuse a huge message before it is unmarshalled
-    // where it honours it; Execute checks again for the runtimes that do not.
+    // Neither number bounds anything on ncalrpc: the size is not applied to it, and the
+    // calls only for auto-listen interfaces. Execute checks the size and CallInFlight counts.
     status_ = RpcServerRegisterIf2(KestraneHost_v1_0_s_ifspec, nullptr, nullptr, RPC_IF_ALLOW_LOCAL_ONLY,
                                    kMaxConcurrentCalls, kMaxRequestBytes + 4096, nullptr);
     if (status_ != RPC_S_OK) return;

@@ -18,7 +18,8 @@ struct HostOptions {
 
 // Requests above this many bytes of UTF-16 text are refused before the module.
 constexpr size_t kMaxRequestBytes = 1u << 20;
-// Calls served at once; the rest wait in the RPC runtime.
+// Calls the host runs at once (sessions opened and requests run, counted by the host
+// itself); a call beyond them is answered RPC_S_SERVER_TOO_BUSY at once.
 constexpr unsigned kMaxConcurrentCalls = 32;
 // Who may connect to the endpoint: the system, administrators, authenticated users.
 constexpr const wchar_t* kEndpointSecurity = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;AU)";

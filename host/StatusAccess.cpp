@@ -33,7 +33,10 @@ bool TokenMayReadHostStatus(HANDLE token, const std::wstring& hostAccount) {
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     const std::unique_ptr<void, LocalFreer> owned(descriptor);
-    GENERIC_MAPPING mapping = {kReadStatus, kReadStatus, kReadStatus, kReadStatus};
+    // Only reading is mapped. Were generic write mapped to the read bit too, the integrity
+    // label's no-write-up rule would deny the read to every caller of lower integrity than
+    // the host, administrators included.
+    GENERIC_MAPPING mapping = {kReadStatus, 0, 0, kReadStatus};
     PRIVILEGE_SET privileges = {};
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;

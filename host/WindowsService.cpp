@@ -2,11 +2,13 @@
 
 #include "host/HostLog.h"
 #include "host/MachineKeySecurity.h"
+#include "rpc/EndpointBinding.h"
 
 #include <windows.h>
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,13 +35,24 @@ private:
 HostOptions g_options;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 
-void Report(DWORD state, DWORD exitCode) {
+// How long the service manager is told to wait between two reports of a pending state.
+constexpr DWORD kPendingWaitHintMs = 30000;
+
+// A non-zero host exit code (kestrane-host's own: 1 failed, 3 endpoint taken) reaches the
+// service manager as ERROR_SERVICE_SPECIFIC_ERROR with that code beside it, which is what
+// "sc query" shows. A pending state carries a check point that grows with each report, so
+// the manager can tell a start or stop that progresses from one that hangs.
+void Report(DWORD state, DWORD hostExitCode) {
+    static std::atomic<DWORD> checkPoint{0};  // reports come from the control handler's thread too
+    const bool pending = state != SERVICE_RUNNING && state != SERVICE_STOPPED;
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
-    status.dwWin32ExitCode = exitCode;
-    status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 30000;
+    status.dwWin32ExitCode = hostExitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = hostExitCode;
+    status.dwCheckPoint = pending ? ++checkPoint : 0;
+    status.dwWaitHint = pending ? kPendingWaitHintMs : 0;
     SetServiceStatus(g_statusHandle, &status);
 }
 
@@ -59,7 +72,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     if (g_statusHandle == nullptr) return;
     Report(SERVICE_START_PENDING, 0);
     const int code = Serve(g_options, ReportRunning);
-    Report(SERVICE_STOPPED, code == 0 ? 0 : ERROR_SERVICE_SPECIFIC_ERROR);
+    Report(SERVICE_STOPPED, static_cast<DWORD>(code));
 }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -72,6 +85,32 @@ void ProvideProgramDataVariable() {
     wchar_t folder[MAX_PATH];
     if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
         _wputenv((std::wstring(L"ProgramData=") + folder).c_str());
+}
+
+// What the service manager does when the host ends without being asked to: restart it
+// after kRestartDelayMs, twice, then every kLaterRestartDelayMs, the count starting afresh
+// after a day without failure. Also when the host stops itself with an error (the endpoint
+// taken, the module missing), not only when it crashes: the cause may well pass.
+constexpr DWORD kRestartDelayMs = 5000;
+constexpr DWORD kLaterRestartDelayMs = 60000;
+constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
+
+bool SetRecovery(SC_HANDLE service) {
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_RESTART, kLaterRestartDelayMs}};  // the last one repeats
+    SERVICE_FAILURE_ACTIONSW failure = {};
+    failure.dwResetPeriod = kFailureCountResetSeconds;
+    failure.cActions = sizeof actions / sizeof actions[0];
+    failure.lpsaActions = actions;
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return false;
+    SERVICE_FAILURE_ACTIONS_FLAG onErrorExit = {TRUE};
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorExit)) return true;
+    // Wine's service manager knows no such setting (nor restarts anything at all).
+    const DWORD error = GetLastError();
+    const bool wine = RunningUnderWine();
+    SetLastError(error);
+    return wine && error == ERROR_INVALID_LEVEL;
 }
 
 }  // namespace
@@ -94,6 +133,12 @@ int InstallService(const HostOptions& options) {
                                          command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (service.Get() == nullptr) {
         std::fprintf(stderr, "kestrane-host: cannot create the service (error %lu)\n", GetLastError());
+        return 1;
+    }
+    if (!SetRecovery(service.Get())) {
+        std::fprintf(stderr, "kestrane-host: cannot set the service's restart on failure (error %lu)\n",
+                     GetLastError());
+        DeleteService(service.Get());  // no service left that would stay down after a failure
         return 1;
     }
     LogInfo(L"KestraneHost: installed as a service");
@@ -136,6 +181,27 @@ int QuoteServiceCommandLine() {
     }
     std::printf("kestrane-host: quoted the program path in the command line of service %ls\n", kServiceName);
     LogInfo(L"KestraneHost: quoted the service's command line");
+    return 0;
+}
+
+int ConfigureServiceRecovery() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    // Restart actions need the right to start the service on the handle that sets them.
+    ServiceHandle service(manager.Get() != nullptr
+                              ? OpenServiceW(manager.Get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START)
+                              : nullptr);
+    if (service.Get() == nullptr) {
+        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
+        std::fprintf(stderr, "kestrane-host: cannot open service %ls (error %lu)\n", kServiceName, GetLastError());
+        return 1;
+    }
+    if (!SetRecovery(service.Get())) {
+        std::fprintf(stderr, "kestrane-host: cannot set the restart on failure of service %ls (error %lu)\n",
+                     kServiceName, GetLastError());
+        LogError(L"KestraneHost: cannot set the service's restart on failure");
+        return 1;
+    }
+    std::printf("kestrane-host: service %ls restarts on failure\n", kServiceName);
     return 0;
 }
 

@@ -19,6 +19,9 @@ int UninstallService();
 // begins with this program's own path unquoted, it is quoted. 0 when nothing was wrong or it
 // is fixed (also when there is no such service).
 int QuoteServiceCommandLine();
+// Sets the service's actions on failure (restarts: install sets the same). 0 when set, or
+// when there is no such service.
+int ConfigureServiceRecovery();
 // Hands the process to the service manager; returns when the service has stopped.
 int RunAsService(const HostOptions& options);
 

@@ -10,7 +10,14 @@ namespace Kestrane::Host {
 // Binds to ncalrpc:endpoint; 0 or the RPC status.
 unsigned long BindToEndpoint(const std::wstring& endpoint, handle_t* binding);
 
-// Whether some server already listens on ncalrpc:endpoint.
+// Wine's RPC runtime, which has no security provider for ncalrpc and lets a second server
+// listen on a taken endpoint name: the checks that Windows' runtime makes are made by hand
+// there.
+bool RunningUnderWine();
+
+// Whether some server already listens on ncalrpc:endpoint. Only where the runtime lets two
+// servers share a name (Wine): on Windows the registration itself is refused, and a probe
+// would hand the host's own identity to whoever holds the name.
 bool EndpointAnswers(const std::wstring& endpoint);
 
 }  // namespace Kestrane::Host

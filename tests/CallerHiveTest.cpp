@@ -75,7 +75,7 @@ TEST_F(CallerHive, EachFailingStepLogsItsLabelAndReleasesWhatItHeld) {
     const Row rows[] = {
         {"I_RpcBindingInqLocalClientPID", 1, 1726, LogLevel::Warning,
          kLine + "RpcServerInqCallAttributes with result 1726"},
-        {"OpenProcess", 1, 5, LogLevel::Warning, kLine + "OpenProcess with result 0"},
+        {"OpenProcess", 1, 5, LogLevel::Warning, kLine + "OpenProcess with result 5"},
         {"OpenProcessToken", 1, 5, LogLevel::Warning, kLine + "OpenProcessToken with result 5"},
         {"GetTokenInformation", 1, 6, LogLevel::Warning, kLine + "GetTokenInformation with result 6"},
         {"GetTokenInformation", 2, 1300, LogLevel::Warning, kLine + "GetTokenInformation with result 1300"},
@@ -125,7 +125,7 @@ TEST_F(CallerHive, AGoneClientAReusedProcessIdOrAnUnloadedHiveGivesNoRoot) {
     ASSERT_EQ(RegDeleteKeyW(HKEY_USERS, other.c_str()), ERROR_SUCCESS);
     KestraneEmu::SetRpcClientPid(kClientPid);
     EXPECT_EQ(KestraneServiceHelper::OpenCurrentUserRegKey(KEY_READ, WIDE("c")), nullptr);
-    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{kLine + "OpenProcess with result 0",
+    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{kLine + "OpenProcess with result 87",
                                                             kLine + "CallerIdentity with result 5",
                                                             kLine + "RegOpenKey with result 2"}));
 }

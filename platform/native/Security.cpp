@@ -126,10 +126,16 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-HANDLE OpenProcess(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD processId) {
+HANDLE OpenProcess(DWORD desiredAccess, BOOL /*inheritHandle*/, DWORD processId) {
     DWORD error = 0;
     if (Detail::TakeFault("OpenProcess", &error)) {
         lastError = error;
+        return nullptr;
+    }
+    // Every other process is opened as Windows opens a protected one: limited query only.
+    if (processId != GetCurrentProcessId() &&
+        (desiredAccess & ~DWORD{PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE}) != 0) {
+        lastError = ERROR_ACCESS_DENIED;
         return nullptr;
     }
     const std::lock_guard<std::mutex> lock(Detail::StateMutex());

@@ -1,6 +1,8 @@
 // The host's session bounds and its status check, in-process against the real module
 // and the system's own access check.
 #include "rpc/ProcessAccount.h"
+#include "host/CallBound.h"
+#include "host/RpcHost.h"
 #include "host/SessionTable.h"
 #include "host/StatusAccess.h"
 #include "tests/TestSupport.h"
@@ -9,7 +11,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -42,6 +46,29 @@ TEST(HostBounds, SessionsAreBoundedPerProcessAndInAll) {
     EXPECT_NE(again, nullptr);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(table.Count(), 1024u);
+}
+
+// Calls arriving together take the host's places once each: never more than the bound
+// run, the call over it is refused, and a place given back is taken again.
+TEST(HostBounds, CallsAtOnceAreBoundedByTheHostsOwnCount) {
+    Kestrane::Host::CallBound bound(Kestrane::Host::kMaxConcurrentCalls);
+    std::atomic<unsigned> granted{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> callers;
+    for (unsigned i = 0; i < 2 * Kestrane::Host::kMaxConcurrentCalls; ++i) {
+        callers.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            if (bound.TryTake()) ++granted;
+        });
+    }
+    go = true;
+    for (auto& caller : callers) caller.join();
+    EXPECT_EQ(granted.load(), Kestrane::Host::kMaxConcurrentCalls);
+    EXPECT_EQ(bound.Running(), Kestrane::Host::kMaxConcurrentCalls);
+    EXPECT_FALSE(bound.TryTake());
+    bound.Release();
+    EXPECT_TRUE(bound.TryTake());
+    EXPECT_FALSE(bound.TryTake());
 }
 
 // A token of the host's own account may; an administrator may; the same token with the

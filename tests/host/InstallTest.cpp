@@ -4,6 +4,8 @@
 // leaves no service and no program files.
 #include "host/MachineKeySecurity.h"
 #include "platform/NtKeyCalls.h"
+#include "tests/TestSupport.h"
+#include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -320,4 +322,74 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
     EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(GetFileAttributesW(kProgramFolder.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(ListedVersions(&publisher).empty());
+}
+
+// A second build of the installed version replaces it in place: one product, still served.
+TEST(Install, ARebuildOfTheSameVersionReplacesTheInstalledOne) {
+    std::wstring publisher;
+    double seconds = 0;
+    ASSERT_TRUE(ListedVersions(&publisher).empty()) << "the prefix still has a product";
+    ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/before-rebuild.log", &seconds), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/before-rebuild.log";
+    ASSERT_EQ(Install(KESTRANE_REBUILD_MSI, KESTRANE_INSTALL_LOG_DIR "/rebuild.log", &seconds), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/rebuild.log";
+    ExpectRunningAndAnswering("rebuilt");
+    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_VERSION});
+    ASSERT_EQ(Msiexec(L"/x", KESTRANE_REBUILD_MSI, KESTRANE_INSTALL_LOG_DIR "/rebuild-uninstall.log"), 0u);
+    EXPECT_TRUE(ListedVersions(&publisher).empty());
+}
+
+// kestrane-host install sets the restart on failure, and a service host that cannot start
+// shows its own exit code to the service manager. Here it cannot because a console host
+// already serves the endpoint the service is given.
+TEST(Install, TheServiceRestartsOnFailureAndReportsTheHostsExitCode) {
+    const std::wstring endpoint = L"kestrane-install-test";
+    KestraneTest::ProbeProcess console({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
+    ASSERT_TRUE(console.Resume());
+    for (int attempt = 0; attempt < 300 && console.Output().find("listening") == std::string::npos; ++attempt) Sleep(100);
+    ASSERT_NE(console.Output().find("listening"), std::string::npos) << console.Output();
+    KestraneTest::ProbeProcess install({L"install", L"--endpoint", endpoint}, L"kestrane-host.exe");
+    ASSERT_TRUE(install.Resume());
+    DWORD code = ~0u;
+    ASSERT_TRUE(install.Wait(kProgramTimeoutMs, &code));
+    ASSERT_EQ(code, 0u) << install.Output();
+
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"KestraneHost", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                                                   SERVICE_START | DELETE);
+    ASSERT_NE(service, nullptr);
+    union {
+        SERVICE_FAILURE_ACTIONSW actions;
+        BYTE bytes[1024];
+    } recovery = {};
+    DWORD needed = 0;
+    const BOOL read = QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, recovery.bytes, sizeof recovery, &needed);
+    const DWORD readError = GetLastError();
+    if (!read && KestraneTest::WineBehaviour()) {
+        // Wine's service manager takes the actions, keeps none and cannot be asked for them.
+        EXPECT_EQ(readError, static_cast<DWORD>(ERROR_INVALID_LEVEL));
+    } else {
+        ASSERT_TRUE(read) << readError;
+        ASSERT_EQ(recovery.actions.cActions, 3u);
+        const DWORD delays[] = {5000, 5000, 60000};
+        for (DWORD i = 0; i < 3; ++i) {
+            EXPECT_EQ(recovery.actions.lpsaActions[i].Type, SC_ACTION_RESTART) << i;
+            EXPECT_EQ(recovery.actions.lpsaActions[i].Delay, delays[i]) << i;
+        }
+        EXPECT_EQ(recovery.actions.dwResetPeriod, 86400u);
+    }
+
+    // Wine's runtime would let both listen; the host itself refuses to (exit code 3).
+    for (int attempt = 0; attempt < 100 && !StartServiceW(service, 0, nullptr); ++attempt) Sleep(100);
+    SERVICE_STATUS status = {};
+    for (DWORD waited = 0; waited < kServiceWaitMs; waited += 200) {
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) break;
+        Sleep(200);
+    }
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 3u);
+    EXPECT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }
