@@ -66,19 +66,18 @@ bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideS
     if (process == processes_.end() && processes_.size() < kMaxLogCallers) {
         process = processes_.emplace(processKey, Share{now, 0, 0, {}}).first;
     }
-    // The user's share first: lines it holds back are counted once, for the user, so that
-    // however many processes it runs, it gets one summary line a window beyond its own.
-    if (user->second.used + bytes > kUserLogBytes) {
-        Hold(user->second, message);
+    // The user's share first. A line held back is counted for its process only when that
+    // process has spent at least half its share, else for its user: each process summary
+    // then stands for kCallerLogBytes / 2 of the user's share, so however many processes a
+    // user runs, a window has at most 2 * kUserLogBytes / kCallerLogBytes of them, plus one
+    // for the user.
+    const bool overUser = user->second.used + bytes > kUserLogBytes;
+    if (overUser || (process != processes_.end() && process->second.used + bytes > kCallerLogBytes)) {
+        const bool forProcess = !overUser && process->second.used >= kCallerLogBytes / 2;
+        Hold(forProcess ? process->second : user->second, message);
         return false;
     }
-    if (process != processes_.end()) {
-        if (process->second.used + bytes > kCallerLogBytes) {
-            Hold(process->second, message);
-            return false;
-        }
-        process->second.used += bytes;
-    }
+    if (process != processes_.end()) process->second.used += bytes;
     user->second.used += bytes;
     return true;
 }

@@ -251,6 +251,11 @@ void LogWriter::RunForThread() {
         written_.notify_all();  // room below kLogPendingMaxBytes
         if (notice != LogFile::Notice::None) SayNotice(notice, path);
         lock.lock();
+        if (notice != LogFile::Notice::None) {
+            // The notice belongs with its batch: a flush waiting for that batch waits for it too.
+            flushWanted_ = true;
+            continue;
+        }
         done_ = upTo;
         written_.notify_all();
     }

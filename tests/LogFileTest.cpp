@@ -346,7 +346,7 @@ TEST(LogFile, AReaderWithoutDeleteSharingLosesNoRecord) {
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
     const std::size_t lines = kLogFileBytes / 6000 + 100;
-    for (std::size_t i = 0; i < lines; ++i) LogBigLine("held");
+    for (std::size_t i = 0; i < lines; ++i) LogBigLine("while read");
     FlushLog();
     EXPECT_FALSE(fs::exists(folder.path() / "kestrane.log.1"));
     CloseHandle(reader);
@@ -354,7 +354,7 @@ TEST(LogFile, AReaderWithoutDeleteSharingLosesNoRecord) {
     FlushLog();
     EXPECT_TRUE(fs::exists(folder.path() / "kestrane.log.1"));
     const std::string all = AllLines(folder.path());
-    EXPECT_EQ(Count(all, "held"), lines);
+    EXPECT_EQ(Count(all, "while read"), lines);
     EXPECT_EQ(Count(all, "after the reader"), 1u);
     EXPECT_EQ(Count(all, "the log file is rotated again"), 1u);
 }
