@@ -250,6 +250,7 @@ void LogWriter::RunForThread() {
         }
         written_.notify_all();  // room below kLogPendingMaxBytes
         if (notice != LogFile::Notice::None) SayNotice(notice, path);
+        SweepHeldBack();
         lock.lock();
         if (notice != LogFile::Notice::None) {
             // The notice belongs with its batch: a flush waiting for that batch waits for it too.

@@ -67,8 +67,9 @@ LogWriter& Writer();
 // A line of the service's own about the file (TraceLogger.cpp), logged after the writer has
 // let go of the file: rotation blocked, lines dropped, rotation working again.
 void SayNotice(LogFile::Notice notice, const LogPath& file);
-// Writes the summaries of held-back lines whose window has ended (TraceLogger.cpp); true
-// while some are still to come, so that the writer stays to write them.
+// Writes the summaries of held-back lines whose window has ended (TraceLogger.cpp), and
+// forgets ended windows; true while summaries are still to come, so that the writer stays
+// to write them. The writer calls it after each batch and once a second while idle.
 bool SweepHeldBack();
 
 }  // namespace Qv::Corvane::Logging

@@ -137,12 +137,6 @@ CallerBudget& Budget() {
     return budget;
 }
 
-// When Emit next looks for summaries that fell due (steady clock, milliseconds).
-std::atomic<long long>& NextSweep() {
-    static std::atomic<long long> next{0};
-    return next;
-}
-
 void EmitOwn(LogLevel level, const WideString& message);
 
 void WriteSummaries(std::chrono::steady_clock::time_point now, bool all) {
@@ -176,17 +170,13 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message, bool
 
     LogWriter& writer = Writer();
     if (writer.Listening()) {
-        const LogCallerSource source = CallerSource().load(std::memory_order_acquire);
-        LogCaller caller{};
-        const auto now = std::chrono::steady_clock::now();
-        if (own || source == nullptr || !source(&caller) || Budget().Admit(caller, line.size(), message, now)) {
+        // A client's line costs its share; the service's own lines (and every line of a
+        // host that serves no RPC client) go straight on, at no cost beyond the question.
+        const LogCallerSource source = own ? nullptr : CallerSource().load(std::memory_order_acquire);
+        LogCaller caller;
+        if (source == nullptr || !source(&caller) ||
+            Budget().Admit(caller, line.size(), message, std::chrono::steady_clock::now())) {
             writer.Add(line);
-        }
-        const long long nowMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-        long long next = NextSweep().load(std::memory_order_relaxed);
-        if (nowMs >= next && NextSweep().compare_exchange_strong(next, nowMs + kLogFlushMs)) {
-            WriteSummaries(now, false);
         }
     }
 #ifdef _WIN32
