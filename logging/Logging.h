@@ -60,7 +60,7 @@ constexpr unsigned kLogFlushMs = 1000;
 // line. A line over either is not written; once its window ends (or at CloseLog) one line
 // says how many were held back and what the first was. The service's own lines (logged on
 // no client's call: start, stop, install, the log's own notices) are never held back.
-// kMaxLogCallers processes are tracked at once; past that a new process has only its user's budget.
+// kMaxLogCallers processes are tracked at once; past that a new one has only its user's share.
 constexpr unsigned kLogBudgetWindowMs = 60000;
 constexpr std::size_t kCallerLogBytes = 16u << 10;
 constexpr std::size_t kUserLogBytes = 32u << 10;
@@ -161,12 +161,12 @@ struct LogCaller {
 using LogCallerSource = bool (*)(LogCaller* caller);
 LOGGING_API void SetLogCallerSource(LogCallerSource source);
 
-// Where the log goes is chosen once, at OpenLog or by the writer at the first line:
-// KESTRANE_LOG names a file, "-" standard error, "off" nothing; unset means kestrane.log in
-// %ProgramData%\Kestrane on Windows (a folder only SYSTEM and Administrators control,
-// see SecureLogFolder) and standard error natively. The writer never acts for a client;
-// OpenLog, OpenLogFolder and CloseLog refuse to open anything on a thread that does.
-// False when no destination could be opened.
+// Where the log goes is chosen once, at OpenLog or at the first line (by the writer when
+// that line's thread acts for a client): KESTRANE_LOG names a file, "-" standard error,
+// "off" nothing; unset means kestrane.log in %ProgramData%\Kestrane on Windows (a folder
+// only SYSTEM and Administrators control, see SecureLogFolder) and standard error natively.
+// The writer acts for no client; OpenLog and OpenLogFolder open nothing on a thread that
+// does. False when no destination could be opened.
 LOGGING_API bool OpenLog();
 
 // What SecureLogFolder and OpenLogFolder found.

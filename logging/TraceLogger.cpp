@@ -132,9 +132,11 @@ std::atomic<LogCallerSource>& CallerSource() {
     return source;
 }
 
+// Never destroyed: at exit the writer may still be writing summaries while the
+// library's statics are torn down.
 CallerBudget& Budget() {
-    static CallerBudget budget;
-    return budget;
+    static CallerBudget* const budget = new CallerBudget;
+    return *budget;
 }
 
 void EmitOwn(LogLevel level, const WideString& message);
