@@ -10,8 +10,8 @@ namespace Qv::Corvane::Logging {
 using WideString = std::basic_string<WCHAR>;
 
 // Appends `length` units of `text` as one field. A client id is also quoted when it
-// holds ']', which would end its bracket in the line.
-void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId = false);
+// holds ']', which would end its bracket in the line; `quoted` quotes any text.
+void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId = false, bool quoted = false);
 // The same for 8-bit text, each byte read as Latin-1.
 void AppendNarrowField(WideString& out, const char* text);
 // The message of a record: the format with its placeholders filled and fields escaped.

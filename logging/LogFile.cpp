@@ -2,40 +2,62 @@
 
 namespace Qv::Corvane::Logging {
 
-LogFolderCheck LogFile::Open(const LogPath& path, bool checked) {
+LogFolderCheck LogFile::Open(const LogPath& path, bool checked, LogHandle folder, const LogPath& folderPath) {
     Close();
     path_ = path;
+    folderPath_ = folderPath;
+    folder_ = folder;
     checked_ = checked;
+    blocked_ = dropping_ = false;
     return OpenForAppend(path_, checked_, &handle_, &size_);
 }
 
-void LogFile::Append(const std::string& batch) {
-    if (batch.empty() || path_.empty()) return;
-    if ((handle_ == kNoLogHandle || size_ + batch.size() > kLogFileBytes) && !Rotate(batch.size())) return;
+LogFile::Notice LogFile::Append(const std::string& batch) {
+    if (batch.empty() || path_.empty()) return Notice::None;
+    Notice notice = Notice::None;
+    if (handle_ == kNoLogHandle || size_ + batch.size() > kLogFileBytes) {
+        if (Rotate()) {
+            if (blocked_ || dropping_) notice = Notice::RotationResumed;
+            blocked_ = dropping_ = false;
+        } else if (handle_ != kNoLogHandle && size_ + batch.size() <= kLogFileBytes + kLogOverrunBytes) {
+            if (!blocked_) notice = Notice::RotationBlocked;
+            blocked_ = true;
+        } else {
+            if (!dropping_) notice = Notice::Dropping;
+            dropping_ = true;
+            return notice;
+        }
+    }
     if (WriteAll(handle_, batch.data(), batch.size())) {
         size_ += batch.size();
     } else {
         // A failed write may have left part of the batch: the next batch starts a new file.
-        size_ = kLogFileBytes;
+        size_ = kLogFileBytes + kLogOverrunBytes;
     }
+    return notice;
 }
 
-// Closes the file, shifts file.1 .. file.(kept-1) up by one (the oldest falls off),
-// moves the file to file.1 and opens a new one. False when the file cannot take the
-// batch, as when a reader without delete sharing blocks the rename: nothing is written
-// then, so the bound holds, and the next batch tries again.
-bool LogFile::Rotate(std::size_t incoming) {
-    if (handle_ != kNoLogHandle && size_ > 0) {
+// Moves the file aside first, so that a file that cannot be renamed (a reader without
+// delete sharing) costs nothing: the older files stay where they are and the current one
+// stays open. Only then file.(kept-1) .. file.1 shift up by one (the oldest falls off), and
+// the file becomes file.1. False when no new file was started.
+bool LogFile::Rotate() {
+    if (handle_ != kNoLogHandle && size_ == 0) return true;
+    // New files are made only in the folder that was checked.
+    if (folder_ != kNoLogHandle && !SameFolder(folder_, folderPath_)) return false;
+    const LogPath aside = NumberedPath(path_, 0);
+    if (handle_ != kNoLogHandle) {
         CloseHandleOf(handle_);
         handle_ = kNoLogHandle;
+        if (!RenameReplacing(path_, aside)) {
+            OpenForAppend(path_, checked_, &handle_, &size_);
+            return false;
+        }
         RemoveFile(NumberedPath(path_, kLogFilesKept));
         for (unsigned n = kLogFilesKept; n > 1; --n) RenameReplacing(NumberedPath(path_, n - 1), NumberedPath(path_, n));
-        RenameReplacing(path_, NumberedPath(path_, 1));
+        RenameReplacing(aside, NumberedPath(path_, 1));
     }
-    if (handle_ == kNoLogHandle && OpenForAppend(path_, checked_, &handle_, &size_) != LogFolderCheck::Ready) {
-        return false;
-    }
-    return size_ + incoming <= kLogFileBytes;
+    return OpenForAppend(path_, checked_, &handle_, &size_) == LogFolderCheck::Ready && size_ < kLogFileBytes;
 }
 
 void LogFile::Close() {

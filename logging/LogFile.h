@@ -1,6 +1,6 @@
 // The log file on disk: whole batches of lines appended, the file rotated before a batch
-// would take it past kLogFileBytes, and the platform calls that create, check and open
-// the folder and the file without following a link.
+// would take it past kLogFileBytes (in the folder that was checked, and only there), and the
+// platform calls that create, check and open the folder and the file without following a link.
 #pragma once
 
 #include "logging/Logging.h"
@@ -24,9 +24,11 @@ LogPath ToLogPath(const WCHAR* text);
 LogPath ChildPath(const LogPath& folder, const char* name);
 LogPath NumberedPath(const LogPath& file, unsigned number);  // file.1, file.2, ...
 LogPath DefaultLogFolder();                                   // empty when there is none
-// Creates or checks the folder; on Ready, `held` keeps it open so that it cannot be
-// renamed or replaced while the log is in it.
+// Creates or checks the folder; on Ready, `held` keeps it open without delete sharing, so
+// that it cannot be renamed or replaced while the log is in it.
 LogFolderCheck SecureFolder(const LogPath& folder, LogHandle* held);
+// Whether `folder` still names the very folder `held` was opened on (not one put in its place).
+bool SameFolder(LogHandle held, const LogPath& folder);
 // Opens the file for appending. It must be no link; with `checked` a new file is made for
 // SYSTEM and Administrators only and an existing one must be owned and accessible by no
 // one else (a file named by KESTRANE_LOG keeps the permissions its folder gives).
@@ -35,7 +37,8 @@ bool WriteAll(LogHandle handle, const char* data, std::size_t size);
 void CloseHandleOf(LogHandle handle);
 bool RenameReplacing(const LogPath& from, const LogPath& to);
 void RemoveFile(const LogPath& file);
-// Whether this thread acts for a client (it must not create or open the log then).
+// Whether this thread acts for a client, at any impersonation level (it must not create,
+// open or rotate the log then).
 bool ThreadImpersonates();
 // Tells an administrator once why the log has no file.
 void SayWhyNoFile(const LogPath& where, LogFolderCheck check);
@@ -47,17 +50,30 @@ public:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    LogFolderCheck Open(const LogPath& path, bool checked);
+    // `folder` (held open by the caller, or kNoLogHandle for a file named on its own) is
+    // checked again before each new file is made in `folderPath`.
+    LogFolderCheck Open(const LogPath& path, bool checked, LogHandle folder = kNoLogHandle,
+                        const LogPath& folderPath = LogPath());
     bool IsOpen() const { return handle_ != kNoLogHandle; }
-    // Whole lines only; a batch the file cannot take after rotating is dropped.
-    void Append(const std::string& batch);
+    const LogPath& Path() const { return path_; }
+
+    // What an administrator must be told, once each time it starts.
+    enum class Notice { None, RotationBlocked, Dropping, RotationResumed };
+    // Whole lines only. When the file cannot be rotated (a reader without delete sharing, a
+    // folder no longer in its place), batches go on into the current file up to
+    // kLogFileBytes + kLogOverrunBytes; past that they are dropped until rotation works again.
+    Notice Append(const std::string& batch);
     void Close();
 
 private:
-    bool Rotate(std::size_t incoming);
+    bool Rotate();
 
     LogPath path_;
+    LogPath folderPath_;
+    LogHandle folder_ = kNoLogHandle;
     bool checked_ = false;
+    bool blocked_ = false;
+    bool dropping_ = false;
     LogHandle handle_ = kNoLogHandle;
     uint64_t size_ = 0;
 };

@@ -63,6 +63,12 @@ LogFolderCheck SecureFolder(const LogPath& folder, LogHandle* held) {
     return LogFolderCheck::Ready;
 }
 
+bool SameFolder(LogHandle held, const LogPath& folder) {
+    struct stat was, is;
+    return fstat(static_cast<int>(held), &was) == 0 && lstat(folder.c_str(), &is) == 0 && S_ISDIR(is.st_mode) &&
+           was.st_dev == is.st_dev && was.st_ino == is.st_ino;
+}
+
 LogFolderCheck OpenForAppend(const LogPath& file, bool checked, LogHandle* result, uint64_t* size) {
     *result = kNoLogHandle;
     *size = 0;

@@ -178,6 +178,21 @@ LogFolderCheck SecureFolder(const LogPath& folder, LogHandle* held) {
     return check;
 }
 
+bool SameFolder(LogHandle held, const LogPath& folder) {
+    const Handle now(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (now.Get() == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION was, is;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(held), &was) ||
+        !GetFileInformationByHandle(now.Get(), &is)) {
+        return false;
+    }
+    return (is.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           was.dwVolumeSerialNumber == is.dwVolumeSerialNumber && was.nFileIndexHigh == is.nFileIndexHigh &&
+           was.nFileIndexLow == is.nFileIndexLow;
+}
+
 LogFolderCheck OpenForAppend(const LogPath& file, bool checked, LogHandle* result, uint64_t* size) {
     *result = kNoLogHandle;
     *size = 0;
@@ -220,9 +235,14 @@ void RemoveFile(const LogPath& file) { DeleteFileW(file.c_str()); }
 
 bool ThreadImpersonates() {
     HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return false;
-    CloseHandle(token);
-    return true;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        CloseHandle(token);
+        return true;
+    }
+    // Only ERROR_NO_TOKEN says the thread acts for no one. An anonymous-level impersonation
+    // cannot be opened (ERROR_CANT_OPEN_ANONYMOUS) yet acts for a client all the same, and
+    // any other failure is taken the same safe way.
+    return GetLastError() != ERROR_NO_TOKEN;
 }
 
 void SayWhyNoFile(const LogPath& where, LogFolderCheck check) {

@@ -11,9 +11,11 @@
 // Every text that comes from outside (each %s and %S argument, the client id, a plain
 // form's text) is a field, and a field can never end a line or fake one. A field of
 // ordinary characters is written as it stands, backslashes and all. A field holding a
-// double quote or a character that could break or disguise a line (C0 controls, DEL,
-// U+0085, U+2028, U+2029, bidirectional controls, a lone surrogate) is written as one
-// quoted JSON string instead: "a\b\u000Ac". A plain field never holds a double quote,
+// double quote or a character that could break, hide or disguise a line (every control,
+// format character and line or paragraph separator: C0 and C1 controls, U+2028, U+2029,
+// bidirectional controls, zero-width characters, U+FEFF, the tag characters U+E0000 to
+// U+E007F as their surrogate pair, a lone surrogate) is written as one quoted JSON string
+// instead: "a\b\u000Ac". A plain field never holds a double quote,
 // so a quote always opens a quoted field, and inside one every backslash is an escape;
 // a reader can always tell a literal backslash from an escape. A field longer than
 // kMaxFieldUnits is quoted, cut, and followed by [cut: N units], N its full length.
@@ -40,14 +42,31 @@ namespace Qv::Corvane::Logging {
 constexpr std::size_t kMaxFieldUnits = 1024;
 // The log file is renamed to NAME.1 (NAME.1 to NAME.2, ...) before a write would take it
 // past kLogFileBytes; NAME.kLogFilesKept is the oldest kept. The folder thus holds at
-// most (kLogFilesKept + 1) * kLogFileBytes of log: 40 MiB.
+// most (kLogFilesKept + 1) * kLogFileBytes of log: 40 MiB. While the file cannot be
+// renamed (someone holds it open without delete sharing), lines go on into it up to
+// kLogOverrunBytes more, said once in the log; past that they are dropped, said once to
+// the debugger and the Event Log, until rotation works again.
 constexpr std::size_t kLogFileBytes = 8u << 20;
 constexpr unsigned kLogFilesKept = 4;
-// Lines wait in memory until this many bytes are pending or kLogFlushMs have passed
-// since the last write (checked when a line comes), until FlushLog, or until the
-// library unloads.
+constexpr std::size_t kLogOverrunBytes = 8u << 20;
+// Every line is in the file at most kLogFlushMs after it was logged, with no call from
+// the host: the library's own writer thread writes it (sooner once kLogBatchBytes wait).
 constexpr std::size_t kLogBatchBytes = 64u << 10;
 constexpr unsigned kLogFlushMs = 1000;
+
+// Each client's share of the log. A line logged while the host serves a client's call
+// counts against that client's process (kCallerLogBytes) and that client's user, all its
+// processes together (kUserLogBytes), per window of kLogBudgetWindowMs from its first
+// line. A line over either is not written; once its window ends (or at CloseLog) one line
+// says how many were held back and what the first was. The service's own lines (logged on
+// no client's call: start, stop, install, the log's own notices) are never held back.
+// kMaxLogCallers processes are tracked at once; past that a new one has only its user's share.
+constexpr unsigned kLogBudgetWindowMs = 60000;
+constexpr std::size_t kCallerLogBytes = 16u << 10;
+constexpr std::size_t kUserLogBytes = 32u << 10;
+constexpr std::size_t kMaxLogCallers = 1024;
+// UTF-16 units of a caller's SID text kept (a SID's text is at most 184 units).
+constexpr std::size_t kMaxLogCallerUserUnits = 192;
 
 struct LoggingData {
     const WCHAR* format;
@@ -130,12 +149,24 @@ struct LogRecord {
 using LogSink = void (*)(void* context, const LogRecord& record);
 LOGGING_API void SetLogSink(LogSink sink, void* context);
 
-// Where the log goes is chosen once, at OpenLog or at the first line: KESTRANE_LOG
-// names a file, "-" standard error, "off" nothing; unset means kestrane.log in
-// %ProgramData%\Kestrane on Windows (a folder only SYSTEM and Administrators control,
-// see SecureLogFolder) and standard error natively. A host calls OpenLog once on its
-// own account before serving anyone; a line first logged on a thread that impersonates
-// a client never creates or opens the file. False when no destination could be opened.
+// Whom a line is for: the client whose call this thread serves, as the system identifies it.
+struct LogCaller {
+    uint32_t processId;
+    uint32_t sessionId;
+    WCHAR user[kMaxLogCallerUserUnits];  // the user's SID text; empty when impersonation gave none
+};
+// Fills `caller` and returns true when this thread serves a client; false for the service's
+// own lines. Called for every line, on the logging thread; null (the default) makes every
+// line the service's own. The module that serves clients sets it, and clears it when unloaded.
+using LogCallerSource = bool (*)(LogCaller* caller);
+LOGGING_API void SetLogCallerSource(LogCallerSource source);
+
+// Where the log goes is chosen once, at OpenLog or at the first line (by the writer when
+// that line's thread acts for a client): KESTRANE_LOG names a file, "-" standard error,
+// "off" nothing; unset means kestrane.log in %ProgramData%\Kestrane on Windows (a folder
+// only SYSTEM and Administrators control, see SecureLogFolder) and standard error natively.
+// The writer acts for no client; OpenLog and OpenLogFolder open nothing on a thread that
+// does. False when no destination could be opened.
 LOGGING_API bool OpenLog();
 
 // What SecureLogFolder and OpenLogFolder found.
@@ -160,8 +191,9 @@ LOGGING_API LogFolderCheck SecureLogFolder(const WCHAR* folder);
 // said once (debugger output and the Event Log) and logging goes on without a file.
 LOGGING_API LogFolderCheck OpenLogFolder(const WCHAR* folder);
 
-// Writes the pending lines out now. CloseLog also closes the file; the lines after it go
-// nowhere but the sink until OpenLog or OpenLogFolder.
+// Returns once the lines logged before are written (no host needs to call it). CloseLog
+// first writes every held-back count (see kCallerLogBytes), then closes the file; the
+// lines after it go nowhere but the sink until OpenLog or OpenLogFolder.
 LOGGING_API void FlushLog();
 LOGGING_API void CloseLog();
 

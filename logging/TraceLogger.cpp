@@ -1,13 +1,10 @@
-// Where log records go: one line each, batched, to the log file (or standard error), to
-// the debugger, and to the registered sink. Nothing here can change what a caller does:
-// every output failure is swallowed.
-//
-// A line is formatted with no lock held. Finished lines are appended to a pending batch
-// under one lock; whoever makes the batch due (kLogBatchBytes, kLogFlushMs) takes the file
-// lock before letting go of the batch lock, so batches reach the file in order while other
-// threads go on adding lines. The library starts no thread.
+// Where log records go: one line each, to the writer (LogWriter.cpp) for the log file or
+// standard error, within each client's share of it (CallerBudget.cpp), to the debugger,
+// and to the registered sink. Nothing here can change what a caller does: every output
+// failure is swallowed. A line is formatted with no lock held.
+#include "logging/CallerBudget.h"
 #include "logging/LogField.h"
-#include "logging/LogFile.h"
+#include "logging/LogWriter.h"
 
 #include <atomic>
 #include <chrono>
@@ -130,148 +127,26 @@ const char* LevelName(LogLevel level) {
     return "?";
 }
 
-enum class Destination { Unchosen, Off, StandardError, File };
-
-class LogWriter {
-public:
-    ~LogWriter() {
-        // At process exit other threads may have died holding a lock: then the lines wait.
-        std::unique_lock<std::mutex> pending(pendingLock_, std::try_to_lock);
-        if (!pending.owns_lock()) return;
-        std::unique_lock<std::mutex> file(fileLock_, std::try_to_lock);
-        if (!file.owns_lock()) return;
-        WriteBatch(pending_);
-        CloseLocked();
-    }
-
-    bool Listening() const { return destination_.load(std::memory_order_acquire) != Destination::Off; }
-
-    void Add(const std::string& line) {
-        // The first line chooses, unless its thread acts for a client; its line then waits.
-        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !ThreadImpersonates()) {
-            Choose();
-        }
-        std::unique_lock<std::mutex> pending(pendingLock_);
-        pending_ += line;
-        const auto now = std::chrono::steady_clock::now();
-        if (pending_.size() < kLogBatchBytes && now - lastWrite_ < std::chrono::milliseconds(kLogFlushMs)) return;
-        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen) {
-            // Nobody may open the log yet: keep a bounded amount waiting.
-            if (pending_.size() > 4 * kLogBatchBytes) pending_.clear();
-            return;
-        }
-        WriteOut(pending, now);
-    }
-
-    void Flush() {
-        std::unique_lock<std::mutex> pending(pendingLock_);
-        if (destination_.load(std::memory_order_acquire) == Destination::Unchosen) return;
-        WriteOut(pending, std::chrono::steady_clock::now());
-    }
-
-    bool Choose() {
-        std::lock_guard<std::mutex> file(fileLock_);
-        if (destination_.load() != Destination::Unchosen) return destination_.load() != Destination::Off;
-        const char* chosen = std::getenv("KESTRANE_LOG");
-        const std::string name = chosen != nullptr ? chosen : "";
-        if (name == "off") {
-            SetDestination(Destination::Off);
-        } else if (name == "-" || (name.empty() && DefaultLogFolder().empty() && !Windows())) {
-            SetDestination(Destination::StandardError);
-        } else if (name.empty()) {
-            OpenFolderLocked(DefaultLogFolder());
-        } else {
-            LogPath path;
-            for (char c : name) path += static_cast<LogPath::value_type>(static_cast<unsigned char>(c));
-            const LogFolderCheck check = file_.Open(path, false);
-            if (check != LogFolderCheck::Ready) SayWhyNoFile(path, check);
-            SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
-        }
-        return destination_.load() != Destination::Off;
-    }
-
-    LogFolderCheck OpenFolder(const LogPath& folder) {
-        Flush();
-        std::lock_guard<std::mutex> file(fileLock_);
-        CloseLocked();
-        return OpenFolderLocked(folder);
-    }
-
-    void Close() {
-        Flush();
-        std::lock_guard<std::mutex> file(fileLock_);
-        CloseLocked();
-        SetDestination(Destination::Off);
-    }
-
-private:
-    static bool Windows() {
-#ifdef _WIN32
-        return true;
-#else
-        return false;
-#endif
-    }
-
-    void SetDestination(Destination destination) { destination_.store(destination, std::memory_order_release); }
-
-    LogFolderCheck OpenFolderLocked(const LogPath& folder) {
-        LogFolderCheck check = SecureFolder(folder, &folder_);
-        if (check == LogFolderCheck::Ready) check = file_.Open(ChildPath(folder, "kestrane.log"), true);
-        if (check != LogFolderCheck::Ready) {
-            CloseLocked();
-            SayWhyNoFile(folder, check);
-        }
-        SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
-        return check;
-    }
-
-    void CloseLocked() {
-        file_.Close();
-        if (folder_ != kNoLogHandle) CloseHandleOf(folder_);
-        folder_ = kNoLogHandle;
-    }
-
-    // Takes the file lock, then lets go of the batch lock, then writes.
-    void WriteOut(std::unique_lock<std::mutex>& pending, std::chrono::steady_clock::time_point now) {
-        std::string batch;
-        batch.swap(pending_);
-        lastWrite_ = now;
-        std::lock_guard<std::mutex> file(fileLock_);
-        pending.unlock();
-        WriteBatch(batch);
-    }
-
-    void WriteBatch(const std::string& batch) {
-        if (batch.empty()) return;
-        switch (destination_.load(std::memory_order_acquire)) {
-        case Destination::File:
-            file_.Append(batch);
-            break;
-        case Destination::StandardError:
-            std::fwrite(batch.data(), 1, batch.size(), stderr);
-            std::fflush(stderr);
-            break;
-        default:
-            break;
-        }
-    }
-
-    std::atomic<Destination> destination_{Destination::Unchosen};
-    std::mutex pendingLock_;  // before fileLock_ when both are taken
-    std::string pending_;
-    std::chrono::steady_clock::time_point lastWrite_ = std::chrono::steady_clock::now();
-    std::mutex fileLock_;
-    LogFile file_;
-    LogHandle folder_ = kNoLogHandle;
-};
-
-LogWriter& Writer() {
-    static LogWriter writer;
-    return writer;
+std::atomic<LogCallerSource>& CallerSource() {
+    static std::atomic<LogCallerSource> source{nullptr};
+    return source;
 }
 
-void Emit(LogLevel level, const WCHAR* clientId, const WideString& message) {
+// Never destroyed: at exit the writer may still be writing summaries while the
+// library's statics are torn down.
+CallerBudget& Budget() {
+    static CallerBudget* const budget = new CallerBudget;
+    return *budget;
+}
+
+void EmitOwn(LogLevel level, const WideString& message);
+
+void WriteSummaries(std::chrono::steady_clock::time_point now, bool all) {
+    for (const WideString& line : Budget().Due(now, all)) EmitOwn(LogLevel::Warning, line);
+}
+
+// `own`: a line of the service's own, whatever thread logs it (a summary, a notice).
+void Emit(LogLevel level, const WCHAR* clientId, const WideString& message, bool own = false) {
     WideString client;
     if (clientId != nullptr) {
         std::size_t length = 0;
@@ -296,7 +171,16 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message) {
     line += '\n';
 
     LogWriter& writer = Writer();
-    if (writer.Listening()) writer.Add(line);
+    if (writer.Listening()) {
+        // A client's line costs its share; the service's own lines (and every line of a
+        // host that serves no RPC client) go straight on, at no cost beyond the question.
+        const LogCallerSource source = own ? nullptr : CallerSource().load(std::memory_order_acquire);
+        LogCaller caller;
+        if (source == nullptr || !source(&caller) ||
+            Budget().Admit(caller, line.size(), message, std::chrono::steady_clock::now())) {
+            writer.Add(line);
+        }
+    }
 #ifdef _WIN32
     // Without a debugger the line would go only to a DBWIN monitor, and asking for one
     // costs a kernel call per line (a wineserver round trip under Wine) on every request
@@ -309,6 +193,8 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message) {
         if (slot.sink) slot.sink(slot.context, LogRecord{level, client.c_str(), message.c_str()});
     }
 }
+
+void EmitOwn(LogLevel level, const WideString& message) { Emit(level, nullptr, message, true); }
 
 // True when a line would reach anyone: the file or standard error, the sink, or an
 // attached debugger. Otherwise formatting it is work for nothing.
@@ -364,6 +250,36 @@ TraceLogger* LogManager::GetLogger() {
     return &logger;
 }
 
+void SayNotice(LogFile::Notice notice, const LogPath& file) {
+    const char* text = nullptr;
+    switch (notice) {
+    case LogFile::Notice::RotationBlocked:
+        text = "Logging: the log file cannot be renamed (held open without delete sharing, or its folder is no "
+               "longer in place); lines go on into it up to the overrun bound, and it is rotated once it can be";
+        break;
+    case LogFile::Notice::Dropping:
+        // Not a line in the file, which takes no more: the debugger and the Event Log hear it.
+        SayWhyNoFile(file, LogFolderCheck::CannotCreate);
+        return;
+    case LogFile::Notice::RotationResumed:
+        text = "Logging: the log file is rotated again";
+        break;
+    case LogFile::Notice::None:
+        return;
+    }
+    WideString message;
+    for (const char* p = text; *p; ++p) message.push_back(static_cast<WCHAR>(*p));
+    EmitOwn(LogLevel::Warning, message);
+}
+
+bool SweepHeldBack() {
+    const auto now = std::chrono::steady_clock::now();
+    WriteSummaries(now, false);
+    return Budget().NextDue() != std::chrono::steady_clock::time_point::max();
+}
+
+void SetLogCallerSource(LogCallerSource source) { CallerSource().store(source, std::memory_order_release); }
+
 void SetLogSink(LogSink sink, void* context) {
     std::lock_guard<std::mutex> guard(SinkLock());
     Sink() = SinkSlot{sink, context};
@@ -398,6 +314,9 @@ const char* LogFolderCheckName(LogFolderCheck check) {
 
 void FlushLog() { Writer().Flush(); }
 
-void CloseLog() { Writer().Close(); }
+void CloseLog() {
+    if (Writer().Listening()) WriteSummaries(std::chrono::steady_clock::now(), true);
+    Writer().Close();
+}
 
 }  // namespace Qv::Corvane::Logging

@@ -1,6 +1,7 @@
 #include "service/KestraneService.h"
 
 #include "service/ClientContext.h"
+#include "service/LogCaller.h"
 #include "service/TypeName.h"
 
 #include <cstring>
@@ -8,7 +9,10 @@
 namespace Qv::Corvane::Server::Services::Kestrane {
 
 KestraneService::KestraneService()
-    : logger(Logging::LogManager::GetLogger()), className(TypeName<KestraneService>()) {}
+    : logger(Logging::LogManager::GetLogger()), className(TypeName<KestraneService>()) {
+    // Lines logged while serving a client count against that client's share of the log.
+    Logging::SetLogCallerSource(&LogCallerOfThisThread);
+}
 
 // An MSVC-built host's `delete service` calls this slot with bit 0 set.
 void* KestraneService::DeletingDestructor(unsigned int flags) {

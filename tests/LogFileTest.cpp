@@ -10,8 +10,13 @@
 #include <thread>
 
 #ifdef _WIN32
+#include "tests/rpc/ProbeProcess.h"
+#include "tests/rpc/ProbeServer.h"
+
 #include <aclapi.h>
 #else
+#include "platform/native/Emulation.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -200,6 +205,25 @@ std::vector<std::string> Lines(const fs::path& file) {
     return lines;
 }
 
+// Every line of every file in the folder, the oldest file first.
+std::string AllLines(const fs::path& folder) {
+    std::string all;
+    for (unsigned n = kLogFilesKept; n > 0; --n) all += Read(folder / ("kestrane.log." + std::to_string(n)));
+    return all + Read(folder / "kestrane.log");
+}
+
+// A plain line of about 6 KiB: kMaxFieldUnits units of U+2028, each escaped to six characters.
+void LogBigLine(const std::string& marker) {
+    const WString text = W(marker) + WString(kMaxFieldUnits, static_cast<WCHAR>(0x2028));
+    LogManager::GetLogger()->LogInfo(text.c_str());
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
 // "expandString" given, so that each request logs only what its key path causes.
 std::string Request(const std::string& keyPathJson, const std::string& more = "") {
     return "{\"keyPath\":\"" + keyPathJson + "\",\"expandString\":false" + more + "}";
@@ -286,6 +310,147 @@ TEST(LogFile, FolderStaysBoundedUnderAFloodOfRefusedRequestsFromManyThreads) {
     EXPECT_TRUE(fs::exists(folder.path() / ("kestrane.log." + std::to_string(kLogFilesKept))));
 }
 
+// A folder renamed away under the running log and replaced by one anyone may write: the
+// log goes on in the file it holds and never makes one in the new folder.
+TEST(LogFile, RotationStaysInTheFolderThatWasChecked) {
+    TestFolder folder("Kestrane");
+    ASSERT_EQ(OpenLogFolder(folder.Wide().c_str()), LogFolderCheck::Ready);
+    LogBigLine("before the swap");
+    FlushLog();
+    const fs::path moved = folder.path().parent_path() / "moved";
+    std::error_code error;
+    fs::rename(folder.path(), moved, error);
+    if (error) GTEST_SKIP() << "the held folder cannot be renamed here: " << error.message();
+    ASSERT_TRUE(fs::create_directory(folder.path()));
+    ASSERT_TRUE(LetEveryoneWrite(folder.path()));
+    // More than a file's worth, so that a rotation is due.
+    const std::size_t lines = kLogFileBytes / 6000 + 100;
+    for (std::size_t i = 0; i < lines; ++i) LogBigLine("after the swap");
+    FlushLog();
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+    const std::string kept = Read(moved / "kestrane.log");
+    EXPECT_EQ(Count(kept, "after the swap"), lines);  // appended past the bound, none lost
+    EXPECT_NE(kept.find("cannot be renamed"), std::string::npos);  // said once
+    EXPECT_EQ(Count(kept, "cannot be renamed"), 1u);
+    CloseLog();
+    RemoveTree(moved);
+}
+
+#ifdef _WIN32
+// Someone reading the log without delete sharing blocks its rename: the lines go on into the
+// file, and once the reader lets go the log rotates and keeps every line.
+TEST(LogFile, AReaderWithoutDeleteSharingLosesNoRecord) {
+    TestFolder folder("Kestrane");
+    ASSERT_EQ(OpenLogFolder(folder.Wide().c_str()), LogFolderCheck::Ready);
+    LogBigLine("first");
+    FlushLog();
+    const fs::path file = folder.path() / "kestrane.log";
+    HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const std::size_t lines = kLogFileBytes / 6000 + 100;
+    for (std::size_t i = 0; i < lines; ++i) LogBigLine("while read");
+    FlushLog();
+    EXPECT_FALSE(fs::exists(folder.path() / "kestrane.log.1"));
+    CloseHandle(reader);
+    LogBigLine("after the reader");
+    FlushLog();
+    EXPECT_TRUE(fs::exists(folder.path() / "kestrane.log.1"));
+    const std::string all = AllLines(folder.path());
+    EXPECT_EQ(Count(all, "while read"), lines);
+    EXPECT_EQ(Count(all, "after the reader"), 1u);
+    EXPECT_EQ(Count(all, "the log file is rotated again"), 1u);
+}
+
+// Under Wine every process runs as one user: two client processes over real RPC calls, the
+// first flooding, each with a share of its own, named by process, session and user.
+TEST(LogFile, EachClientProcessHasAShareOfItsOwn) {
+    TestFolder folder("Kestrane");
+    ASSERT_EQ(OpenLogFolder(folder.Wide().c_str()), LogFolderCheck::Ready);
+    LoadedService service;
+    ProbeServer server(service.get());
+    ASSERT_EQ(server.Status(), RPC_S_OK);
+    std::string flood = "HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Flood\\\\";
+    for (int i = 0; i < 1100; ++i) flood += "\xE2\x80\xA8";
+    constexpr int kFlood = 20;  // about 6 KiB a line: several times a process's share
+    const auto run = [&](const std::string& keyPath, int times) {
+        ProbeProcess probe({server.Endpoint(), L"execute", L"128", W(Request(keyPath)),
+                            L"times=" + std::to_wstring(times)});
+        DWORD code = 0;
+        EXPECT_EQ(probe.StartError(), 0u);
+        EXPECT_TRUE(probe.Resume() && probe.Wait(60000, &code)) << probe.Output();
+        return probe.Pid();
+    };
+    const DWORD flooder = run(flood, kFlood);
+    run("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\SecondClient", 1);
+    CloseLog();
+    const std::string all = AllLines(folder.path());
+    EXPECT_EQ(Count(all, "SecondClient"), 1u);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    const std::regex summary("client process " + std::to_string(flooder) + " in session " + std::to_string(session) +
+                             " as S-1-5-[-0-9]+: ([0-9]+) lines like");
+    std::smatch held;
+    ASSERT_TRUE(std::regex_search(all, held, summary)) << all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
+    EXPECT_EQ(Count(all, "Flood") + std::stoul(held[1].str()), static_cast<std::size_t>(kFlood));
+}
+#else
+// One client's flood spends its own share of the log and its user's, nobody else's: the
+// lines of another user from before and after it, of another process of the same user, and
+// of the service itself stay in the folder, and summary lines count what was held back.
+TEST(LogFile, AFloodSpendsOnlyItsCallersShare) {
+    TestFolder folder("Kestrane");
+    ASSERT_EQ(OpenLogFolder(folder.Wide().c_str()), LogFolderCheck::Ready);
+    LoadedService service;
+    const std::u16string attacker = u"S-1-5-21-9-9-9-1001", victim = u"S-1-5-21-9-9-9-1002";
+    for (DWORD pid : {6001u, 6002u, 6003u, 6004u}) KestraneEmu::AddProcess(pid, attacker);
+    KestraneEmu::SetProcessSession(6003, 2);
+    KestraneEmu::AddProcess(7001, victim);
+    const auto refuse = [&](DWORD pid, const std::string& keyPath) {
+        KestraneEmu::SetRpcClientPid(pid);
+        Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\" + keyPath));
+        KestraneEmu::SetRpcClientPid(0);
+    };
+    refuse(7001, "VictimBefore");
+    // About 6 KiB a line: 7,000 would rotate the whole folder out.
+    std::string flood = "Flood\\\\";
+    for (int i = 0; i < 1100; ++i) flood += "\xE2\x80\xA8";
+    constexpr int kFlood = 7000;
+    for (int i = 0; i < kFlood; ++i) {
+        if (i % 1000 == 0) LogManager::GetLogger()->LogInfo(W("service line " + std::to_string(i)).c_str());
+        refuse(6001, flood);
+    }
+    refuse(6002, "SiblingAfter");        // the same user's other process has its own share
+    for (DWORD pid : {6003u, 6004u}) {
+        for (int i = 0; i < 20; ++i) refuse(pid, flood);  // together they spend the rest of the user's
+    }
+    refuse(6002, "SiblingHeld" + flood);
+    refuse(7001, "VictimAfter");
+    CloseLog();
+
+    const std::string all = AllLines(folder.path());
+    EXPECT_LT(all.size(), 4 * (kCallerLogBytes + kUserLogBytes));
+    for (const char* kept : {"VictimBefore", "SiblingAfter", "VictimAfter"}) {
+        EXPECT_EQ(Count(all, kept), 1u) << kept;
+    }
+    EXPECT_EQ(Count(all, "service line"), 7u);
+    EXPECT_EQ(Count(all, "SiblingHeld"), 0u);
+    // The flooding process's lines, written and held back, add up to its flood.
+    const std::size_t written = Count(all.substr(0, all.find("SiblingAfter")), "Flood");
+    EXPECT_GT(written, 0u);
+    std::size_t held = 0;
+    const std::regex summary(R"(client process 6001 in session 1 as S-1-5-21-9-9-9-1001: ([\d,]+) lines like)");
+    for (std::sregex_iterator it(all.begin(), all.end(), summary), end; it != end; ++it) {
+        held += std::stoul(std::regex_replace((*it)[1].str(), std::regex(","), ""));
+    }
+    EXPECT_EQ(written + held, static_cast<std::size_t>(kFlood));
+    EXPECT_NE(all.find("client process 6003 in session 2 as S-1-5-21-9-9-9-1001"), std::string::npos);
+    EXPECT_NE(all.find(" lines like \""), std::string::npos);
+    EXPECT_NE(all.find("client user S-1-5-21-9-9-9-1001: "), std::string::npos);
+    EXPECT_EQ(all.find("client user S-1-5-21-9-9-9-1002"), std::string::npos);
+    for (DWORD pid : {6001u, 6002u, 6003u, 6004u, 7001u}) KestraneEmu::RemoveProcess(pid);
+}
+#endif
 
 TEST(LogFile, FolderAndFileSomeoneElseControlsAreRefusedAndNeverFollowed) {
     // Made by the library: only the service's own account and administrators have access.

@@ -46,7 +46,6 @@ TEST(Logging, OutsideTextsCannotEndOrFakeALine) {
     EXPECT_EQ(field(W("HKLM\\x\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged")),
               R"("HKLM\\x\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged")");
     EXPECT_EQ(field(W("a\rb\tc\x01" "d\x7F")), R"("a\rb\tc\u0001d\u007F")");
-    EXPECT_EQ(field(W("a\u2028b\u2029c\u0085d\u202Ee")), R"("a\u2028b\u2029c\u0085d\u202Ee")");
     EXPECT_EQ(field(Units({u'a', 0xD800, u'b', 0xDC00})), R"("a\uD800b\uDC00")");
     EXPECT_EQ(field(W("say \"hi\" \\")), R"("say \"hi\" \\")");
     EXPECT_EQ(Format("%S.%S", {"C\nx", "O"}), R"("C\nx".O)");
@@ -55,6 +54,31 @@ TEST(Logging, OutsideTextsCannotEndOrFakeALine) {
     WString pairs = WString(kMaxFieldUnits - 1, u'a') + W("😀😀");
     EXPECT_EQ(field(pairs), "\"" + std::string(kMaxFieldUnits - 1, 'a') + "\"[cut: " +
                                 std::to_string(pairs.size()) + " units]");
+}
+
+TEST(Logging, EveryInvisibleCharacterIsEscaped) {
+    // One row per class of character that could hide in a key path or reorder a line.
+    const struct {
+        const char* what;
+        std::initializer_list<uint16_t> units;
+        const char* escaped;
+    } rows[] = {
+        {"C0 and C1 controls", {0x01, 0x85, 0x9F}, R"(\u0001\u0085\u009F)"},
+        {"line and paragraph separators", {0x2028, 0x2029}, R"(\u2028\u2029)"},
+        {"bidirectional marks", {0x200E, 0x200F, 0x061C}, R"(\u200E\u200F\u061C)"},
+        {"bidirectional embeddings and isolates", {0x202A, 0x202E, 0x2066, 0x2069}, R"(\u202A\u202E\u2066\u2069)"},
+        {"zero-width and byte order mark", {0x200B, 0xFEFF, 0x180E, 0x00AD}, R"(\u200B\uFEFF\u180E\u00AD)"},
+        {"interlinear annotation", {0xFFF9, 0xFFFA, 0xFFFB}, R"(\uFFF9\uFFFA\uFFFB)"},
+        {"tag characters, first and last", {0xDB40, 0xDC00, 0xDB40, 0xDC7F}, R"(\uDB40\uDC00\uDB40\uDC7F)"},
+    };
+    for (const auto& row : rows) {
+        const WString text = W("a") + Units(row.units) + W("b");
+        EXPECT_EQ(Format("%s", {text.c_str()}), std::string("\"a") + row.escaped + "b\"") << row.what;
+    }
+    // Visible characters on either side of those ranges stay as they are: U+E0100 is a
+    // variation selector, not a tag.
+    const WString visible = W("é€😀") + Units({0xDB40, 0xDD00, 0x2027, 0xFFFC});
+    EXPECT_EQ(Format("%s", {visible.c_str()}), U8(visible));
 }
 
 TEST(Logging, TruncatesIntoSmallBuffersAndReportsFullLength) {

@@ -30,6 +30,8 @@ void DenyAccess(HKEY root, const std::u16string& path, REGSAM deniedRights);
 // Processes: pid -> user SID text. The current process exists from the start.
 void AddProcess(DWORD pid, const std::u16string& userSid);
 void RemoveProcess(DWORD pid);
+// The session a process runs in (1 unless told otherwise, as for Wine's processes).
+void SetProcessSession(DWORD pid, DWORD session);
 
 // The RPC call being served on this thread: the client's pid, or 0 for none
 // (then the caller lookup fails with RPC_S_NO_CALL_ACTIVE). Thread-local. The call's

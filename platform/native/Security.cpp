@@ -30,6 +30,7 @@ constexpr std::uint32_t kSidMagic = 0x44495345;  // "ESID"
 
 struct SecurityState {
     std::map<DWORD, std::u16string> processes;
+    std::map<DWORD, DWORD> sessions;  // only those told; the rest are in session 1
     std::unordered_map<std::uintptr_t, KernelObject> handles;
 };
 
@@ -83,6 +84,12 @@ void AddProcess(DWORD pid, const std::u16string& userSid) {
 void RemoveProcess(DWORD pid) {
     const std::lock_guard<std::mutex> lock(Detail::StateMutex());
     State().processes.erase(pid);
+    State().sessions.erase(pid);
+}
+
+void SetProcessSession(DWORD pid, DWORD session) {
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    State().sessions[pid] = session;
 }
 
 std::size_t OpenHandleCount() {
@@ -104,6 +111,7 @@ std::u16string CurrentUserSidLocked() {
 
 void ResetProcessesLocked() {
     State().processes.clear();
+    State().sessions.clear();
     State().processes[GetCurrentProcessId()] = kDefaultUserSid;
 }
 
@@ -146,6 +154,15 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL /*inheritHandle*/, DWORD processId)
         return nullptr;
     }
     return AddHandleLocked(HandleKind::Process, it->second);
+}
+
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+    if (sessionId == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::lock_guard<std::mutex> lock(Detail::StateMutex());
+    if (State().processes.count(processId) == 0) return Fail(ERROR_INVALID_PARAMETER);
+    const auto it = State().sessions.find(processId);
+    *sessionId = it == State().sessions.end() ? 1 : it->second;
+    return TRUE;
 }
 
 BOOL OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, HANDLE* token) {

@@ -35,6 +35,7 @@ HLOCAL LocalFree(HLOCAL memory);
 DWORD GetCurrentProcessId();
 HANDLE GetCurrentThread();
 HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token);
 BOOL OpenThreadToken(HANDLE thread, DWORD desiredAccess, BOOL openAsSelf, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* info, DWORD length,

@@ -6,12 +6,14 @@
  * is printed. Under Windows the module is KestraneService.dll loaded by name;
  * natively it is the same code linked in. */
 #define __USE_MINGW_ANSI_STDIO 1 /* C99 formats from mingw's own printf */
+#define _POSIX_C_SOURCE 200809L  /* setenv, nanosleep */
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #ifdef _WIN32
 #include <malloc.h>
@@ -283,8 +285,50 @@ static size_t HeapInUse(void) {
 extern Service* QVCreateService(void);
 #endif
 
-int main(void) {
+/* A host built to the contract knows nothing of the logging library: it never asks for the
+ * log to be written. Three refused requests, 1.5 s of quiet, and their lines are in the file. */
+static void LogsWithoutFlush(Service* service, const char* file) {
+    Context* context = NULL;
+    service->slots->CreateClientContext(service, TEXT16("log-check"), &context);
+    Policy no = {&policySlots, false, 0};
+    const Request requests[] = {
+        {3, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
+        {5, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
+        {6, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
+    };
+    for (int i = 0; i < 3; ++i) Execute(service, context, &requests[i], i, kEmpty);
+    service->slots->ReleaseClientContext(service, &context);
+#ifdef _WIN32
+    Sleep(1500);
+#else
+    struct timespec wait = {1, 500000000};
+    nanosleep(&wait, NULL);
+#endif
+    static char text[1 << 16];
+    FILE* in = fopen(file, "rb");
+    const size_t size = in ? fread(text, 1, sizeof text - 1, in) : 0;
+    if (in) fclose(in);
+    text[size] = 0;
+    const char* const wanted[] = {"Unsupported Function call 3", "Unsupported Function call 5",
+                                  "Unsupported Function call 6"};
+    for (int i = 0; i < 3; ++i) EXPECT(strstr(text, wanted[i]) != NULL, "\"%s\" is not in %s", wanted[i], file);
+}
+
+int main(int argc, char** argv) {
     typedef Service* (*Factory)(void);
+    /* --log-file FILE: only the check above, logging to FILE (before the module is loaded). */
+    const char* logFile = argc == 3 && strcmp(argv[1], "--log-file") == 0 ? argv[2] : NULL;
+    if (logFile) {
+        remove(logFile);
+#ifdef _WIN32
+        /* The C runtime's own copy of the environment, which the library reads. */
+        static char setting[1024];
+        snprintf(setting, sizeof setting, "KESTRANE_LOG=%s", logFile);
+        _putenv(setting);
+#else
+        setenv("KESTRANE_LOG", logFile, 1);
+#endif
+    }
 #ifdef _WIN32
     HMODULE module = LoadLibraryW(L"KestraneService.dll");
     Factory factory = module ? (Factory)(void (*)(void))GetProcAddress(module, "QVCreateService") : NULL;
@@ -301,6 +345,12 @@ int main(void) {
 #endif
     Service* service = factory();
     if (!service) return 2;
+    if (logFile) {
+        LogsWithoutFlush(service, logFile);
+        service->slots->DeletingDestructor(service, 1);
+        printf("%s: %d faults\n", failures ? "FAILED" : "passed", failures);
+        return failures ? 1 : 0;
+    }
     for (int slot = 0; slot < 11; ++slot)
         printf("slot %2d: %s0x%llx\n", slot + 1, where,
                (unsigned long long)((uintptr_t)((void* const*)service->slots)[slot] - base));

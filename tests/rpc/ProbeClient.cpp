@@ -1,11 +1,11 @@
 // kestrane-rpc-probe: a client process of its own for the caller-probe interface.
 //
 //   kestrane-rpc-probe <endpoint> user <access-mask>
-//   kestrane-rpc-probe <endpoint> execute <function-id> <request-json> [exempt]
+//   kestrane-rpc-probe <endpoint> execute <function-id> <request-json> [exempt] [times=N]
 //
-// Connects over ncalrpc, makes one call and prints what came back as name=value lines
-// (UTF-8). Exit code: 0 when the call gave a key or a status of 0, 1 when it was made
-// but gave no key or another status, 2 for a bad command line, 3 when the call failed.
+// Connects over ncalrpc, makes one call (N the same calls with times=N) and prints what came back
+// as name=value lines (UTF-8). Exit code: 0 when the call gave a key or a status of 0, 1 when it
+// was made but gave no key or another status, 2 for a bad command line, 3 when the call failed.
 #include "CallerProbe.h"
 #include "rpc/RpcGuard.h"
 
@@ -125,11 +125,16 @@ int ProbeRequest(handle_t binding, long functionId, const wchar_t* request, long
 int Usage() {
     std::fprintf(stderr,
                  "usage: kestrane-rpc-probe <endpoint> user <access-mask>\n"
-                 "       kestrane-rpc-probe <endpoint> execute <function-id> <request-json> [exempt]\n");
+                 "       kestrane-rpc-probe <endpoint> execute <function-id> <request-json> [exempt] [times=N]\n");
     return kUsage;
 }
 
 int Run(int argc, wchar_t** argv) {
+    unsigned long times = 1;
+    if (argc > 5 && std::wcsncmp(argv[argc - 1], L"times=", 6) == 0) {
+        if (!ParseNumber(argv[argc - 1] + 6, &times) || times == 0) return Usage();
+        --argc;
+    }
     if (argc < 4) return Usage();
     const std::wstring command = argv[2];
     unsigned long number = 0;
@@ -145,7 +150,11 @@ int Run(int argc, wchar_t** argv) {
         return kCallFailed;
     }
     if (user) return ProbeUser(binding.Get(), number);
-    return ProbeRequest(binding.Get(), static_cast<long>(number), argv[4], argc == 6 ? 1 : 0);
+    int outcome = kGood;
+    for (unsigned long i = 0; i < times && outcome != kCallFailed; ++i) {
+        outcome = ProbeRequest(binding.Get(), static_cast<long>(number), argv[4], argc == 6 ? 1 : 0);
+    }
+    return outcome;
 }
 
 }  // namespace

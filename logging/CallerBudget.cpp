@@ -1,0 +1,129 @@
+#include "logging/CallerBudget.h"
+
+namespace Qv::Corvane::Logging {
+namespace {
+
+// UTF-16 units of the first held-back line a summary quotes.
+constexpr std::size_t kHeldExampleUnits = 120;
+
+std::string UserText(const LogCaller& caller) {
+    std::string text;
+    for (std::size_t i = 0; i < kMaxLogCallerUserUnits && caller.user[i] != 0; ++i) {
+        // A SID's text is ASCII; anything else is not one and is not trusted into a line.
+        const auto c = static_cast<uint16_t>(caller.user[i]);
+        text += c > 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return text;
+}
+
+std::string Grouped(uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+void AppendAscii(WideString& out, const std::string& text) {
+    for (char c : text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
+}
+
+std::chrono::milliseconds Window() { return std::chrono::milliseconds(kLogBudgetWindowMs); }
+
+}  // namespace
+
+std::string ProcessKey(const LogCaller& caller) {
+    std::string key = "process " + std::to_string(caller.processId) + " in session " + std::to_string(caller.sessionId);
+    const std::string user = UserText(caller);
+    return user.empty() ? key : key + " as " + user;
+}
+
+std::string UserKey(const LogCaller& caller) {
+    const std::string user = UserText(caller);
+    return user.empty() ? "unknown user in session " + std::to_string(caller.sessionId) : "user " + user;
+}
+
+void CallerBudget::Hold(Share& share, const WideString& message) {
+    if (share.held++ == 0) share.first = message;
+}
+
+bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideString& message,
+                         Clock::time_point now) {
+    const std::string processKey = ProcessKey(caller);
+    const std::string userKey = UserKey(caller);
+    std::lock_guard<std::mutex> guard(lock_);
+    // A window that ended while its caller kept quiet starts afresh (its summary, if any,
+    // is written by Due before this line could be).
+    auto user = users_.find(userKey);
+    if (user != users_.end() && now - user->second.start >= Window() && user->second.held == 0) {
+        users_.erase(user);
+        user = users_.end();
+    }
+    if (user == users_.end()) user = users_.emplace(userKey, Share{now, 0, 0, {}}).first;
+    auto process = processes_.find(processKey);
+    if (process != processes_.end() && now - process->second.start >= Window() && process->second.held == 0) {
+        processes_.erase(process);
+        process = processes_.end();
+    }
+    if (process == processes_.end() && processes_.size() < kMaxLogCallers) {
+        process = processes_.emplace(processKey, Share{now, 0, 0, {}}).first;
+    }
+    // The user's share first. A line held back is counted for its process only when that
+    // process has spent at least half its share, else for its user: each process summary
+    // then stands for kCallerLogBytes / 2 of the user's share, so however many processes a
+    // user runs, a window has at most 2 * kUserLogBytes / kCallerLogBytes of them, plus one
+    // for the user.
+    const bool overUser = user->second.used + bytes > kUserLogBytes;
+    if (overUser || (process != processes_.end() && process->second.used + bytes > kCallerLogBytes)) {
+        const bool forProcess = !overUser && process->second.used >= kCallerLogBytes / 2;
+        Hold(forProcess ? process->second : user->second, message);
+        return false;
+    }
+    if (process != processes_.end()) process->second.used += bytes;
+    user->second.used += bytes;
+    return true;
+}
+
+void CallerBudget::Summarize(const std::string& who, Share& share, Clock::time_point now,
+                             std::vector<WideString>* out) {
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(now - share.start).count();
+    WideString line;
+    AppendAscii(line, "client " + who + ": " + Grouped(share.held) + " lines like ");
+    // Cut between whole characters; the quoted form keeps the text one field.
+    std::size_t kept = share.first.size() < kHeldExampleUnits ? share.first.size() : kHeldExampleUnits;
+    if (kept > 0 && kept < share.first.size()) {
+        const auto last = static_cast<uint16_t>(share.first[kept - 1]);
+        if (last >= 0xD800 && last <= 0xDBFF) --kept;
+    }
+    AppendField(line, share.first.data(), kept, false, true);
+    if (kept < share.first.size()) AppendAscii(line, "...");
+    AppendAscii(line, " held back in " + std::to_string(seconds < 1 ? 1 : seconds) + " s");
+    out->push_back(std::move(line));
+    share.held = 0;
+    share.first.clear();
+}
+
+std::vector<WideString> CallerBudget::Due(Clock::time_point now, bool all) {
+    std::vector<WideString> lines;
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto* table : {&users_, &processes_}) {
+        for (auto it = table->begin(); it != table->end();) {
+            const bool ended = now - it->second.start >= Window();
+            if ((ended || all) && it->second.held > 0) Summarize(it->first, it->second, now, &lines);
+            // An ended window is forgotten; the caller's next line opens a new one.
+            it = ended ? table->erase(it) : std::next(it);
+        }
+    }
+    return lines;
+}
+
+CallerBudget::Clock::time_point CallerBudget::NextDue() {
+    std::lock_guard<std::mutex> guard(lock_);
+    Clock::time_point next = Clock::time_point::max();
+    for (auto* table : {&users_, &processes_}) {
+        for (const auto& entry : *table) {
+            if (entry.second.held > 0 && entry.second.start + Window() < next) next = entry.second.start + Window();
+        }
+    }
+    return next;
+}
+
+}  // namespace Qv::Corvane::Logging

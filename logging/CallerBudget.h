@@ -1,0 +1,48 @@
+// Each client's share of the log (the bounds are in Logging.h): what a line costs its
+// process and its user, and the summary lines of what was held back.
+#pragma once
+
+#include "logging/LogField.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Qv::Corvane::Logging {
+
+class CallerBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Whether a line of `bytes` for `caller` may be written; if not, it is counted, and
+    // `message` is kept when it is the first held back in the window.
+    bool Admit(const LogCaller& caller, std::size_t bytes, const WideString& message, Clock::time_point now);
+    // The summary lines of the windows ended by `now` (of every window with `all`), in
+    // the form "client X: 12,345 lines like "..." held back in 60 s".
+    std::vector<WideString> Due(Clock::time_point now, bool all);
+    // When the next summary is due; max() when nothing is held back.
+    Clock::time_point NextDue();
+
+private:
+    struct Share {
+        Clock::time_point start;
+        std::size_t used = 0;
+        uint64_t held = 0;
+        WideString first;  // the first line held back, as its message reads
+    };
+    static void Hold(Share& share, const WideString& message);
+    static void Summarize(const std::string& who, Share& share, Clock::time_point now, std::vector<WideString>* out);
+
+    std::mutex lock_;
+    std::unordered_map<std::string, Share> processes_;
+    std::unordered_map<std::string, Share> users_;
+};
+
+// Whom the key names: "process 1234 in session 1 as S-1-5-21-..." and "user S-1-5-21-...".
+std::string ProcessKey(const LogCaller& caller);
+std::string UserKey(const LogCaller& caller);
+
+}  // namespace Qv::Corvane::Logging

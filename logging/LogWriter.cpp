@@ -1,0 +1,272 @@
+// The writer: started by the first line that finds none running, never from DllMain; it
+// takes whatever is pending once kLogGatherMs have passed since that line (at once when
+// kLogBatchBytes are waiting or FlushLog asks), writes it, and ends after kWriterIdleMs
+// without lines. Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on
+// its own account, opens, writes or rotates the file: never a thread acting for a client.
+//
+// On Windows the writer holds a reference to this library, so FreeLibrary by the host
+// cannot unmap the code it runs: the library unloads only after the writer has written
+// everything and let go (FreeLibraryAndExitThread). At process exit Windows ends the
+// writer first; the destructor then writes what is pending on the exiting thread, unless
+// the ended writer left a lock held (the lines then stay unwritten).
+#include "logging/LogWriter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace Qv::Corvane::Logging {
+namespace {
+
+// How long lines gather after the first one: a batch costs one write, however many lines.
+constexpr unsigned kLogGatherMs = 250;
+// How long an idle writer waits for a line before it ends; the next line starts another.
+constexpr unsigned kWriterIdleMs = 5000;
+// The longest FlushLog (and CloseLog, OpenLogFolder) waits for the writer.
+constexpr unsigned kLogFlushWaitMs = 5000;
+// Pending bytes past which a logging thread waits for the writer before adding its line,
+// so that memory stays bounded when lines come faster than the disk takes them.
+constexpr std::size_t kLogPendingMaxBytes = 16 * kLogBatchBytes;
+
+thread_local bool onWriter = false;
+
+bool Windows() {
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
+}
+
+#ifdef _WIN32
+DWORD WINAPI WriterThread(void* writer);
+
+// The library's own module, counted once more for as long as a writer runs.
+HMODULE ReferenceThisLibrary() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WriterThread), &self)) {
+        return nullptr;
+    }
+    return self;
+}
+
+DWORD WINAPI WriterThread(void* writer) {
+    static_cast<LogWriter*>(writer)->RunForThread();
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&WriterThread), &self);
+    FreeLibraryAndExitThread(self, 0);
+}
+#endif
+
+}  // namespace
+
+LogWriter::~LogWriter() {
+#ifndef _WIN32
+    {
+        std::lock_guard<std::mutex> pending(pendingLock_);
+        stopping_ = true;
+        wake_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+#endif
+    std::unique_lock<std::mutex> pending(pendingLock_, std::try_to_lock);
+    if (!pending.owns_lock()) return;
+    std::unique_lock<std::mutex> file(fileLock_, std::try_to_lock);
+    if (!file.owns_lock()) return;
+    if (destination_.load() == Destination::Unchosen && !ThreadImpersonates()) ChooseLocked();
+    WriteBatch(pending_);
+    pending_.clear();
+    CloseLocked();
+}
+
+void LogWriter::Add(const std::string& line) {
+    // The first line chooses, as OpenLog would, unless its thread acts for a client: the
+    // writer chooses then. Until chosen, "off" would still cost every line its formatting.
+    if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !onWriter && !ThreadImpersonates()) {
+        Choose();
+    }
+    std::unique_lock<std::mutex> lock(pendingLock_);
+    if (pending_.size() >= kLogPendingMaxBytes && !onWriter) {
+        if (!writerRunning_) StartWriterLocked();
+        wake_.notify_one();
+        written_.wait_for(lock, std::chrono::milliseconds(kLogFlushWaitMs),
+                          [&] { return pending_.size() < kLogPendingMaxBytes; });
+        // No writer could run (the process is out of threads): the line is lost, memory stays bounded.
+        if (pending_.size() >= kLogPendingMaxBytes) return;
+    }
+    const std::size_t before = pending_.size();
+    pending_ += line;
+    ++added_;
+    if (!writerRunning_) {
+        StartWriterLocked();
+    } else if (before == 0 || (before < kLogBatchBytes && pending_.size() >= kLogBatchBytes)) {
+        wake_.notify_one();
+    }
+}
+
+void LogWriter::Flush() {
+    std::unique_lock<std::mutex> lock(pendingLock_);
+    const uint64_t target = added_;
+    if (done_ >= target || onWriter) return;
+    flushWanted_ = true;
+    if (!writerRunning_) {
+        StartWriterLocked();
+    } else {
+        wake_.notify_one();
+    }
+    written_.wait_for(lock, std::chrono::milliseconds(kLogFlushWaitMs), [&] { return done_ >= target; });
+}
+
+bool LogWriter::Choose() {
+    if (ThreadImpersonates()) return false;
+    std::lock_guard<std::mutex> file(fileLock_);
+    return ChooseLocked();
+}
+
+LogFolderCheck LogWriter::OpenFolder(const LogPath& folder) {
+    if (ThreadImpersonates()) return LogFolderCheck::CannotCreate;
+    Flush();
+    std::lock_guard<std::mutex> file(fileLock_);
+    CloseLocked();
+    return OpenFolderLocked(folder);
+}
+
+void LogWriter::Close() {
+    Flush();
+    std::lock_guard<std::mutex> file(fileLock_);
+    CloseLocked();
+    SetDestination(Destination::Off);
+}
+
+bool LogWriter::ChooseLocked() {
+    if (destination_.load() != Destination::Unchosen) return destination_.load() != Destination::Off;
+    const char* chosen = std::getenv("KESTRANE_LOG");
+    const std::string name = chosen != nullptr ? chosen : "";
+    if (name == "off") {
+        SetDestination(Destination::Off);
+    } else if (name == "-" || (name.empty() && DefaultLogFolder().empty() && !Windows())) {
+        SetDestination(Destination::StandardError);
+    } else if (name.empty()) {
+        OpenFolderLocked(DefaultLogFolder());
+    } else {
+        LogPath path;
+        for (char c : name) path += static_cast<LogPath::value_type>(static_cast<unsigned char>(c));
+        const LogFolderCheck check = file_.Open(path, false);
+        if (check != LogFolderCheck::Ready) SayWhyNoFile(path, check);
+        SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
+    }
+    return destination_.load() != Destination::Off;
+}
+
+LogFolderCheck LogWriter::OpenFolderLocked(const LogPath& folder) {
+    LogFolderCheck check = SecureFolder(folder, &folder_);
+    if (check == LogFolderCheck::Ready) check = file_.Open(ChildPath(folder, "kestrane.log"), true, folder_, folder);
+    if (check != LogFolderCheck::Ready) {
+        CloseLocked();
+        SayWhyNoFile(folder, check);
+    }
+    SetDestination(check == LogFolderCheck::Ready ? Destination::File : Destination::Off);
+    return check;
+}
+
+void LogWriter::CloseLocked() {
+    file_.Close();
+    if (folder_ != kNoLogHandle) CloseHandleOf(folder_);
+    folder_ = kNoLogHandle;
+}
+
+LogFile::Notice LogWriter::WriteBatch(const std::string& batch) {
+    if (batch.empty()) return LogFile::Notice::None;
+    switch (destination_.load(std::memory_order_acquire)) {
+    case Destination::File:
+        return file_.Append(batch);
+    case Destination::StandardError:
+        std::fwrite(batch.data(), 1, batch.size(), stderr);
+        std::fflush(stderr);
+        break;
+    default:
+        break;
+    }
+    return LogFile::Notice::None;
+}
+
+void LogWriter::StartWriterLocked() {
+#ifdef _WIN32
+    const HMODULE self = ReferenceThisLibrary();
+    if (self == nullptr) return;
+    const HANDLE thread = CreateThread(nullptr, 0, WriterThread, this, 0, nullptr);
+    if (thread == nullptr) {
+        FreeLibrary(self);
+        return;
+    }
+    CloseHandle(thread);
+#else
+    // The one before has let go of the lock for good; it is only finishing.
+    if (thread_.joinable()) thread_.join();
+    try {
+        thread_ = std::thread([this] { RunForThread(); });
+    } catch (...) {
+        return;
+    }
+#endif
+    writerRunning_ = true;
+}
+
+void LogWriter::RunForThread() {
+    onWriter = true;
+    std::unique_lock<std::mutex> lock(pendingLock_);
+    for (;;) {
+        if (pending_.empty() && !flushWanted_) {
+            // Idle: a summary of held-back lines may fall due, so the wait is cut in steps.
+            const auto idleUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriterIdleMs);
+            bool held = true;
+            while (pending_.empty() && !flushWanted_ && !stopping_) {
+                if (!held && std::chrono::steady_clock::now() >= idleUntil) break;
+                if (wake_.wait_for(lock, std::chrono::milliseconds(kLogFlushMs),
+                                   [&] { return !pending_.empty() || flushWanted_ || stopping_; })) {
+                    break;
+                }
+                lock.unlock();
+                held = SweepHeldBack();
+                lock.lock();
+            }
+            if (pending_.empty() && !flushWanted_) break;
+        }
+        wake_.wait_for(lock, std::chrono::milliseconds(kLogGatherMs),
+                       [&] { return pending_.size() >= kLogBatchBytes || flushWanted_ || stopping_; });
+        flushWanted_ = false;
+        std::string batch;
+        batch.swap(pending_);
+        const uint64_t upTo = added_;
+        LogFile::Notice notice;
+        LogPath path;
+        {
+            std::lock_guard<std::mutex> file(fileLock_);
+            lock.unlock();
+            if (destination_.load() == Destination::Unchosen) ChooseLocked();
+            notice = WriteBatch(batch);
+            if (notice != LogFile::Notice::None) path = file_.Path();
+        }
+        written_.notify_all();  // room below kLogPendingMaxBytes
+        if (notice != LogFile::Notice::None) SayNotice(notice, path);
+        SweepHeldBack();
+        lock.lock();
+        if (notice != LogFile::Notice::None) {
+            // The notice belongs with its batch: a flush waiting for that batch waits for it too.
+            flushWanted_ = true;
+            continue;
+        }
+        done_ = upTo;
+        written_.notify_all();
+    }
+    writerRunning_ = false;
+    written_.notify_all();
+}
+
+LogWriter& Writer() {
+    static LogWriter writer;
+    return writer;
+}
+
+}  // namespace Qv::Corvane::Logging

@@ -1,0 +1,75 @@
+// Where finished lines go: a pending batch that a writer thread of the library's own
+// takes to the log file (or standard error) within kLogFlushMs, so that no line waits
+// for a call from the host.
+#pragma once
+
+#include "logging/LogFile.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace Qv::Corvane::Logging {
+
+class LogWriter {
+public:
+    LogWriter() = default;
+    // At unload or process exit: writes what is pending on this thread (see LogWriter.cpp).
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+    bool Listening() const { return destination_.load(std::memory_order_acquire) != Destination::Off; }
+    // Queues a whole line; starts the writer on first use.
+    void Add(const std::string& line);
+    // Returns once every line added before is written (or after kLogFlushWaitMs).
+    void Flush();
+    bool Choose();
+    LogFolderCheck OpenFolder(const LogPath& folder);
+    void Close();
+    // The writer thread's body: returns after kWriterIdleMs without lines.
+    void RunForThread();
+
+private:
+    enum class Destination { Unchosen, Off, StandardError, File };
+
+    void SetDestination(Destination destination) { destination_.store(destination, std::memory_order_release); }
+    bool ChooseLocked();
+    LogFolderCheck OpenFolderLocked(const LogPath& folder);
+    void CloseLocked();
+    LogFile::Notice WriteBatch(const std::string& batch);
+    void StartWriterLocked();
+
+    std::atomic<Destination> destination_{Destination::Unchosen};
+
+    std::mutex pendingLock_;  // before fileLock_ when both are taken
+    std::condition_variable wake_;     // the writer: a first line, a flush, or stop
+    std::condition_variable written_;  // Flush and a caller held back by a full batch
+    std::string pending_;
+    uint64_t added_ = 0;  // batches: a count of lines added, and of lines written
+    uint64_t done_ = 0;
+    bool flushWanted_ = false;
+    bool writerRunning_ = false;
+    bool stopping_ = false;
+#ifndef _WIN32
+    std::thread thread_;
+#endif
+
+    std::mutex fileLock_;
+    LogFile file_;
+    LogHandle folder_ = kNoLogHandle;
+};
+
+LogWriter& Writer();
+
+// A line of the service's own about the file (TraceLogger.cpp), logged after the writer has
+// let go of the file: rotation blocked, lines dropped, rotation working again.
+void SayNotice(LogFile::Notice notice, const LogPath& file);
+// Writes the summaries of held-back lines whose window has ended (TraceLogger.cpp), and
+// forgets ended windows; true while summaries are still to come, so that the writer stays
+// to write them. The writer calls it after each batch and once a second while idle.
+bool SweepHeldBack();
+
+}  // namespace Qv::Corvane::Logging
