@@ -4,7 +4,7 @@
 namespace Kestrane::Host {
 
 // Opens the log on the host's own account, before any client is served; FlushLog writes
-// out the lines still waiting (the host calls it every second and when it stops).
+// out the lines still waiting, when the host stops (the library's writer does so otherwise).
 void OpenLog();
 void FlushLog();
 void LogInfo(const wchar_t* text);

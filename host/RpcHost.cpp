@@ -220,8 +220,8 @@ RpcHost::~RpcHost() {
 
 void RpcHost::WaitForStopRequest() {
     if (g_stopEvent == nullptr) return;
-    // The logging library starts no thread of its own: this one writes out waiting lines.
-    while (WaitForSingleObject(g_stopEvent, Qv::Corvane::Logging::kLogFlushMs) == WAIT_TIMEOUT) FlushLog();
+    // Logging.dll's own writer puts every line in the file; the host flushes once more as it stops.
+    WaitForSingleObject(g_stopEvent, INFINITE);
 }
 
 void RpcHost::RequestStop() {
