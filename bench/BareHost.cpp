@@ -28,12 +28,12 @@ int g_sessionToken = 0;  // a context handle must be non-null; nothing is behind
 
 }  // namespace
 
-LONG OpenSession(handle_t, const wchar_t*, KestraneSession* session) {
+LONG OpenSession(handle_t, ULONG, const wchar_t*, KestraneSession* session) {
     *session = &g_sessionToken;
     return 0;
 }
 
-LONG Execute(KestraneSession, LONG, const wchar_t*, ULONG* status, wchar_t** response) {
+LONG Execute(KestraneSession, LONG, ULONG, const wchar_t*, ULONG* status, wchar_t** response) {
     KestraneBench::ReadOneValue(HKEY_LOCAL_MACHINE, g_subKey, g_valueName, true);
     *status = 0;
     const std::size_t bytes = (g_response.size() + 1) * sizeof(wchar_t);

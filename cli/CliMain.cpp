@@ -6,6 +6,7 @@
 // the host refused, 2 for a wrong command line or no host to talk to, 3 when the server
 // on the endpoint runs as an account not to be trusted (nothing was sent).
 #include "client/kestrane_client.hpp"
+#include "cli/CliCalls.h"
 #include "cli/CliOutput.h"
 #include "cli/CliRequest.h"
 #include "cli/Utf8.h"
@@ -20,7 +21,6 @@
 namespace {
 
 using namespace Kestrane::Host;
-using Kestrane::Client::Answer;
 using Kestrane::Client::ClientSession;
 
 constexpr int kSuccess = 0;
@@ -135,28 +135,29 @@ int Run(int argc, wchar_t** argv) {
     if (!session.Open()) return NotConnected(endpoint, session.OpenError());
     if (hostCommand) return HostCommand(session.get(), words[0], json);
 
-    const std::wstring text = FromUtf8(request.json);
     const ULONGLONG started = GetTickCount64();
-    const Answer first = session.Execute(request.functionId, text);
+    const CliAnswer first = RunRequest(session.get(), request);
     for (long n = 1; n < repeat && first.Delivered(); ++n) {
-        const Answer again = session.Execute(request.functionId, text);
-        if (!again.Delivered() || again.status != first.status || again.response != first.response) {
+        const CliAnswer again = RunRequest(session.get(), request);
+        if (!again.Delivered() || again.status != first.status || again.text != first.text) {
             std::fprintf(stderr, "kestrane-cli: answer %ld of %ld differs from the first\n", n + 1, repeat);
             return kOtherStatus;
         }
     }
     if (first.result == KESTRANE_UNREACHABLE) return NotConnected(endpoint, first.error);
+    if (first.result == KESTRANE_INVALID_ARGUMENT) return Usage("the value cannot be written");
     if (!first.Delivered()) {
         std::fprintf(stderr, "kestrane-cli: the host refused the request (error %lu%s)\n", first.error,
-                     first.error == ERROR_MESSAGE_EXCEEDS_MAX_SIZE ? ": requests are limited to 1 MiB" : "");
+                     first.error == ERROR_MESSAGE_EXCEEDS_MAX_SIZE ? ": requests are limited to 1 MiB"
+                     : first.error == ERROR_INVALID_DATA         ? ": its answer was not one to take"
+                                                                 : "");
         return kOtherStatus;
     }
-    const std::string response = first.hasResponse ? ToUtf8(first.response) : std::string();
     if (json) {
-        std::printf("%s\n", response.c_str());
+        std::printf("%s\n", first.text.c_str());
     } else {
         std::printf("status: %s\n%s\n", DescribeStatus(first.status).c_str(),
-                    first.hasResponse ? PrettyJson(response).c_str() : "(no response)");
+                    first.hasText ? PrettyJson(first.text).c_str() : "(no result)");
     }
     if (repeat > 1) {
         const ULONGLONG elapsed = GetTickCount64() - started;

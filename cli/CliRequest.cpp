@@ -1,11 +1,15 @@
 #include "cli/CliRequest.h"
 
+#include "cli/Utf8.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace Kestrane::Host {
@@ -37,31 +41,24 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void Member(Writer& writer, const char* name, const std::string& text) {
-    writer.Key(name);
-    writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
-}
-
 CliRequest Failed(std::string error) {
     CliRequest request;
     request.error = std::move(error);
     return request;
 }
 
-// Writes DATA in the form the module takes for the type, or says what is wrong with it.
-std::string WriteData(Writer& writer, int type, const std::string& data) {
-    writer.Key("writeDataValue");
-    if (type == 4 || type == 11) {
+// Reads DATA in the form the command line takes for the type, or says what is wrong with it.
+std::string ReadData(CliRequest& request, const std::string& data) {
+    if (request.type == REG_DWORD || request.type == REG_QWORD) {
         errno = 0;
         char* end = nullptr;
         const long long number = std::strtoll(data.c_str(), &end, 0);
-        if (data.empty() || *end != '\0' || errno != 0) return "DATA of a number type must be an integer";
-        writer.Int64(number);
+        const bool fits = request.type == REG_QWORD || (number >= INT32_MIN && number <= UINT32_MAX);
+        if (data.empty() || *end != '\0' || errno != 0 || !fits) return "DATA of a number type must be an integer";
+        request.number = static_cast<unsigned long long>(number);
         return {};
     }
-    if (type == 7) {
+    if (request.type == REG_MULTI_SZ) {
         rapidjson::Document items;
         items.Parse(data.c_str(), data.size());
         if (items.HasParseError() || !items.IsArray()) {
@@ -69,11 +66,24 @@ std::string WriteData(Writer& writer, int type, const std::string& data) {
         }
         for (const auto& item : items.GetArray()) {
             if (!item.IsString()) return "every item of REG_MULTI_SZ data must be a string";
+            request.items.push_back(FromUtf8(std::string(item.GetString(), item.GetStringLength())));
         }
-        items.Accept(writer);
+        for (const std::wstring& item : request.items) request.itemPointers.push_back(item.c_str());
         return {};
     }
-    writer.String(data.c_str(), static_cast<rapidjson::SizeType>(data.size()));  // text, or Base64 for binary
+    if (request.type == REG_BINARY) {
+        DWORD size = 0;
+        const DWORD length = static_cast<DWORD>(data.size());
+        if (length != 0 &&
+            !CryptStringToBinaryA(data.c_str(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)) {
+            return "DATA of REG_BINARY must be Base64";
+        }
+        request.bytes.resize(size);
+        if (size != 0) CryptStringToBinaryA(data.c_str(), length, CRYPT_STRING_BASE64, request.bytes.data(), &size,
+                                            nullptr, nullptr);
+        return {};
+    }
+    request.text = FromUtf8(data);
     return {};
 }
 
@@ -107,22 +117,22 @@ CliRequest BuildRequest(const std::vector<std::string>& words) {
     }
 
     CliRequest request;
+    request.verb = command;
     if (command == "call") {
         if (args.size() != 2) return Failed("call takes ID JSON");
         char* end = nullptr;
         request.functionId = std::strtol(args[0].c_str(), &end, 0);
         if (args[0].empty() || *end != '\0') return Failed("call: ID must be a number");
-        request.json = args[1];  // sent as written, even when it is not JSON
+        request.json = FromUtf8(args[1]);  // sent as written, even when it is not JSON
         return request;
     }
 
     struct Shape {
         const char* name;
         std::size_t minArgs, maxArgs;
-        long id, idWithName;
     };
-    static const Shape kShapes[] = {{"exists", 1, 1, 0, 0},  {"query", 1, 2, 8, 4},    {"subkeys", 1, 1, 128, 128},
-                                    {"add", 1, 1, 2, 2},     {"set", 4, 4, 16, 16},    {"delete", 1, 2, 32, 64}};
+    static const Shape kShapes[] = {{"exists", 1, 1}, {"query", 1, 2}, {"subkeys", 1, 1},
+                                    {"add", 1, 1},    {"set", 4, 4},   {"delete", 1, 2}};
     const Shape* shape = nullptr;
     for (const Shape& candidate : kShapes) {
         if (command == candidate.name) shape = &candidate;
@@ -131,18 +141,10 @@ CliRequest BuildRequest(const std::vector<std::string>& words) {
     if (args.size() < shape->minArgs || args.size() > shape->maxArgs) {
         return Failed("wrong number of arguments for '" + command + "'");
     }
-    const bool named = args.size() >= 2;
-    request.functionId = named ? shape->idWithName : shape->id;
-
-    rapidjson::StringBuffer buffer;
-    Writer writer(buffer);
-    writer.StartObject();
-    Member(writer, "keyPath", ExpandRoot(args[0]));
-    if (named) Member(writer, "regKeyValueName", args[1]);
-    if (command == "query") {
-        writer.Key("expandString");
-        writer.Bool(expand);
-    }
+    request.key = FromUtf8(ExpandRoot(args[0]));
+    request.named = args.size() >= 2;
+    if (request.named) request.name = FromUtf8(args[1]);
+    request.expand = expand;
     if (command == "set") {
         const TypeName* type = nullptr;
         for (const TypeName& candidate : kTypes) {
@@ -152,14 +154,26 @@ CliRequest BuildRequest(const std::vector<std::string>& words) {
             return Failed("unknown TYPE '" + args[2] +
                           "' (REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_QWORD, REG_MULTI_SZ)");
         }
-        writer.Key("requestedDataType");
-        writer.Int(type->code);
-        const std::string problem = WriteData(writer, type->code, args[3]);
+        request.type = static_cast<unsigned long>(type->code);
+        const std::string problem = ReadData(request, args[3]);
         if (!problem.empty()) return Failed(problem);
     }
-    writer.EndObject();
-    request.json = buffer.GetString();
     return request;
+}
+
+KestraneValue CliRequest::Value() const {
+    KestraneValue value{};
+    value.type = type;
+    switch (type) {
+    case REG_DWORD: value.data.dword = static_cast<unsigned long>(number); break;
+    case REG_QWORD: value.data.qword = number; break;
+    case REG_BINARY: value.data.binary = {bytes.data(), static_cast<unsigned long>(bytes.size())}; break;
+    case REG_MULTI_SZ:
+        value.data.multi = {itemPointers.data(), static_cast<unsigned long>(itemPointers.size())};
+        break;
+    default: value.data.text = text.c_str(); break;
+    }
+    return value;
 }
 
 }  // namespace Kestrane::Host

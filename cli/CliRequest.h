@@ -1,5 +1,7 @@
-// What a kestrane-cli command line asks for: the function id and the request text.
+// What a kestrane-cli command line asks for, in the typed calls' terms.
 #pragma once
+
+#include "client/kestrane_client.h"
 
 #include <string>
 #include <vector>
@@ -7,9 +9,24 @@
 namespace Kestrane::Host {
 
 struct CliRequest {
+    std::string verb;  // exists, query, subkeys, add, set, delete or call
+    std::wstring key;
+    std::wstring name;
+    bool named = false;  // NAME was given (query, delete)
+    bool expand = false;
+    // set: the value, whose pointers point into the storage below
+    unsigned long type = 0;
+    std::wstring text;
+    std::vector<std::wstring> items;
+    std::vector<const wchar_t*> itemPointers;
+    std::vector<unsigned char> bytes;
+    unsigned long long number = 0;
+    // call: sent as written
     long functionId = 0;
-    std::string json;   // UTF-8
+    std::wstring json;
     std::string error;  // non-empty: the command line was wrong, and how
+
+    KestraneValue Value() const;
 };
 
 // The words after the global options: COMMAND and its arguments.

@@ -2,40 +2,15 @@
 // last error, and no C++ exception crossing into the caller.
 #include "client/kestrane_client.h"
 
-#include "client/ClientSession.h"
+#include "client/ApiResult.h"
 
 #include <rpc.h>
 #include <rpcndr.h>
 
+#include <cwchar>
 #include <new>
 
-namespace {
-
-using Kestrane::Client::CallResult;
-using Kestrane::Client::Session;
-
-KestraneResult Answer(KestraneResult result, unsigned long error) {
-    SetLastError(error);
-    return result;
-}
-
-KestraneResult Answer(const CallResult& call) {
-    switch (call.kind) {
-    case CallResult::Done: return Answer(KESTRANE_OK, 0);
-    case CallResult::Unreachable: return Answer(KESTRANE_UNREACHABLE, call.error);
-    case CallResult::Refused: return Answer(KESTRANE_REFUSED, call.error);
-    case CallResult::InvalidArgument: return Answer(KESTRANE_INVALID_ARGUMENT, call.error);
-    case CallResult::NoResources: break;
-    }
-    return Answer(KESTRANE_NO_RESOURCES, call.error);
-}
-
-KestraneResult InvalidArgument() { return Answer(KESTRANE_INVALID_ARGUMENT, ERROR_INVALID_PARAMETER); }
-KestraneResult OutOfMemory() { return Answer(KESTRANE_NO_RESOURCES, ERROR_NOT_ENOUGH_MEMORY); }
-
-Session* Inside(KestraneSession* session) { return reinterpret_cast<Session*>(session); }
-
-}  // namespace
+using namespace Kestrane::Client;
 
 extern "C" {
 
@@ -45,9 +20,11 @@ KestraneResult __cdecl KestraneOpenSession(const wchar_t* endpoint, const wchar_
     if (session == nullptr || clientId == nullptr || timeoutMs > KESTRANE_MAX_TIMEOUT_MS) return InvalidArgument();
     try {
         Session* opened = nullptr;
+        // The host takes no longer id: it is cut here, as the host's log lines would.
+        const std::wstring id(clientId, wcsnlen(clientId, KESTRANE_MAX_CLIENT_ID_CHARS));
         const CallResult result =
-            Kestrane::Client::OpenHostSession(endpoint != nullptr ? endpoint : KESTRANE_DEFAULT_ENDPOINT, clientId,
-                                              timeoutMs != 0 ? timeoutMs : KESTRANE_DEFAULT_TIMEOUT_MS, &opened);
+            OpenHostSession(endpoint != nullptr ? endpoint : KESTRANE_DEFAULT_ENDPOINT, id,
+                            timeoutMs != 0 ? timeoutMs : KESTRANE_DEFAULT_TIMEOUT_MS, &opened);
         *session = reinterpret_cast<KestraneSession*>(opened);
         return Answer(result);
     } catch (const std::bad_alloc&) {
@@ -61,7 +38,8 @@ KestraneResult __cdecl KestraneExecute(KestraneSession* session, long functionId
     if (response != nullptr) *response = nullptr;
     if (session == nullptr || request == nullptr || status == nullptr || response == nullptr) return InvalidArgument();
     try {
-        return Answer(Kestrane::Client::ExecuteRequest(Inside(session), functionId, request, status, response));
+        const size_t units = wcsnlen(request, KESTRANE_MAX_REQUEST_CHARS + 1);
+        return Answer(RunRequest(session, functionId, request, units, status, response));
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     }
@@ -74,10 +52,10 @@ void __cdecl KestraneFreeResponse(wchar_t* response) {
 void __cdecl KestraneCloseSession(KestraneSession* session) {
     if (session == nullptr) return;
     try {
-        Kestrane::Client::CloseHostSession(Inside(session));
+        CloseHostSession(Inside(session));
     } catch (const std::bad_alloc&) {
         // No memory to tell the host: it runs the session down when the connection goes.
-        Kestrane::Client::Release(Inside(session));
+        Release(Inside(session));
     }
 }
 
@@ -103,7 +81,7 @@ KestraneResult __cdecl KestraneHostStatus(KestraneSession* session, unsigned lon
                                           unsigned long* callsInFlight) {
     if (session == nullptr || liveSessions == nullptr || callsInFlight == nullptr) return InvalidArgument();
     try {
-        return Answer(Kestrane::Client::QueryHostStatus(Inside(session), liveSessions, callsInFlight));
+        return Answer(QueryHostStatus(Inside(session), liveSessions, callsInFlight));
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     }
@@ -112,7 +90,7 @@ KestraneResult __cdecl KestraneHostStatus(KestraneSession* session, unsigned lon
 KestraneResult __cdecl KestraneStopHost(KestraneSession* session) {
     if (session == nullptr) return InvalidArgument();
     try {
-        return Answer(Kestrane::Client::AskHostToStop(Inside(session)));
+        return Answer(AskHostToStop(Inside(session)));
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     }

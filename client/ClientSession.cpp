@@ -1,6 +1,7 @@
 #include "client/ClientSession.h"
 
 #include "KestraneHost.h"
+#include "client/AnswerAllocator.h"
 #include "client/PoolCall.h"
 #include "rpc/EndpointBinding.h"
 #include "rpc/ServerIdentity.h"
@@ -30,7 +31,9 @@ public:
         long result = 0;
         HostCall& self = *this;
         const Stub stub = stub_;
+        TakeAnswerRefusal();
         rpcError = KestraneRpcGuarded([&] { result = stub(self); });
+        if (rpcError != 0 && TakeAnswerRefusal()) rpcError = ERROR_INVALID_DATA;  // an answer over the bound
         if (rpcError == 0) hostError = result;
     }
 
@@ -51,13 +54,15 @@ private:
 
 long OpenStub(HostCall& call) {
     KestraneSession opened = nullptr;
-    const long result = ::OpenSession(call.session->binding, call.text.c_str(), &opened);
+    const long result = ::OpenSession(call.session->binding, static_cast<unsigned long>(call.text.size() + 1),
+                                      call.text.c_str(), &opened);
     call.opened = opened;
     return result;
 }
 
 long ExecuteStub(HostCall& call) {
-    return ::Execute(call.session->context, call.functionId, call.text.c_str(), &call.status, &call.response);
+    return ::Execute(call.session->context, call.functionId, static_cast<unsigned long>(call.text.size() + 1),
+                     call.text.c_str(), &call.status, &call.response);
 }
 
 long CloseStub(HostCall& call) { return ::CloseSession(&call.session->context); }

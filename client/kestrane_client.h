@@ -3,18 +3,21 @@
  * Link KestraneClient.lib (the import library of KestraneClient.dll). Plain C, x64,
  * usable from C, C++ (any compiler), C# (P/Invoke), Python (ctypes), Rust and others.
  *
- * A session is a connection to the host under a client id; each request is a function
- * id and a UTF-16 JSON text, answered by a status and a UTF-16 JSON text. Every call
+ * A session is a connection to the host under a client id. The typed calls
+ * (KestraneReadValue, KestraneWriteValue, ...) take and give registry values;
+ * KestraneExecute sends a raw request: a function id and a UTF-16 JSON text, answered
+ * by a status and a UTF-16 JSON text. Every call
  * returns a KestraneResult; when it is not KESTRANE_OK, GetLastError() on the same
  * thread gives the Win32 or RPC error behind it (C#: SetLastError = true; ctypes:
  * use_last_error=True).
  *
- * Memory: the library allocates every response and only KestraneFreeResponse frees it;
- * nothing here depends on the caller's C runtime.
+ * Memory: the library allocates every result and only its KestraneFree... function
+ * frees it; nothing here depends on the caller's C runtime.
  *
  * Thread safety, per function:
- *   KestraneOpenSession, KestraneStatusName, KestraneFreeResponse: any thread, any time.
- *   KestraneExecute, KestraneHostStatus, KestraneStopHost: any number of threads at once,
+ *   KestraneOpenSession, KestraneStatusName, KestraneFree...: any thread, any time.
+ *   KestraneExecute, the typed calls, KestraneHostStatus, KestraneStopHost: any number
+ *     of threads at once,
  *     on one session or on sessions of their own. The host runs the calls of one
  *     session one after the other; for requests in parallel, use a session per thread.
  *   KestraneCloseSession: once per session, when no other call on it is running or
@@ -80,7 +83,8 @@ typedef enum KestraneResult {
     /* The host refused the call before running it; GetLastError() says why, e.g.
        ERROR_MESSAGE_EXCEEDS_MAX_SIZE for a request over 1 MiB, ERROR_ACCESS_DENIED for
        a stop the host does not take, ERROR_INVALID_HANDLE for a session the host has
-       ended (when it is stopping). */
+       ended (when it is stopping). Also the library's refusal of an answer it will not
+       take: ERROR_INVALID_DATA (the request may have run). */
     KESTRANE_REFUSED = 2,
     /* A null pointer, a timeout over KESTRANE_MAX_TIMEOUT_MS, an endpoint name that
        makes no binding. */
@@ -126,6 +130,101 @@ KESTRANE_CLIENT_API KestraneResult __cdecl KestraneHostStatus(KestraneSession* s
 /* Asks the host to stop, as Ctrl-C would: only a host started with --allow-stop
    agrees, others answer KESTRANE_REFUSED with ERROR_ACCESS_DENIED. */
 KESTRANE_CLIENT_API KestraneResult __cdecl KestraneStopHost(KestraneSession* session);
+
+/* Typed calls: one per command, no JSON to write or read. Key paths are
+   "ROOT\\subkey\\..." with ROOT one of HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER,
+   HKEY_CLASSES_ROOT, HKEY_USERS, HKEY_CURRENT_CONFIG; names are plain NUL-terminated
+   UTF-16 and reach the registry as given, whatever characters they hold.
+
+   *status is the host's status (KESTRANE_STATUS_...), KESTRANE_STATUS_GENERAL_FAILURE
+   unless the result is KESTRANE_OK. Outputs other than the status are set only on
+   KESTRANE_OK with KESTRANE_STATUS_SUCCESS, and are zero or null otherwise.
+
+   The library reads every answer before it hands anything over: an answer over
+   KESTRANE_MAX_ANSWER_CHARS, or one that is not what the command answers, is
+   KESTRANE_REFUSED with GetLastError() == ERROR_INVALID_DATA, and nothing of it is kept. */
+
+/* The longest answer the host gives and the library takes (KestraneExecute too). */
+#define KESTRANE_MAX_ANSWER_CHARS 65536u
+/* The longest request text, in UTF-16 units, the host takes; a longer one is
+   KESTRANE_REFUSED with ERROR_MESSAGE_EXCEEDS_MAX_SIZE and is not sent. */
+#define KESTRANE_MAX_REQUEST_CHARS 524288u
+/* Client ids are kept to this many UTF-16 units; a longer one is cut, with no error. */
+#define KESTRANE_MAX_CLIENT_ID_CHARS 64u
+
+/* A registry value. type is the registry type code (REG_SZ 1, REG_EXPAND_SZ 2,
+   REG_BINARY 3, REG_DWORD 4, REG_MULTI_SZ 7, REG_QWORD 11; reads may also give
+   REG_DWORD_BIG_ENDIAN 5 in dword and REG_LINK 6 in text), and selects the member:
+   numbers are the registry's bits (a DWORD of 0xFFFFFFFF stays 0xFFFFFFFF). */
+typedef struct KestraneValue {
+    unsigned long type;
+    union {
+        const wchar_t* text;                 /* REG_SZ, REG_EXPAND_SZ, REG_LINK */
+        unsigned long dword;                 /* REG_DWORD, REG_DWORD_BIG_ENDIAN */
+        unsigned long long qword;            /* REG_QWORD */
+        struct {
+            const unsigned char* bytes;
+            unsigned long size;
+        } binary;                            /* REG_BINARY */
+        struct {
+            const wchar_t* const* items;
+            unsigned long count;
+        } multi;                             /* REG_MULTI_SZ, in order */
+    } data;
+} KestraneValue;
+
+typedef struct KestraneNamedValue {
+    const wchar_t* name; /* "" for a key's default value */
+    KestraneValue value;
+} KestraneNamedValue;
+
+/* Every value of a key, in the registry's order. */
+typedef struct KestraneValueList {
+    unsigned long count;
+    const KestraneNamedValue* items;
+} KestraneValueList;
+
+/* The names of a key's subkeys, in the registry's order. */
+typedef struct KestraneNameList {
+    unsigned long count;
+    const wchar_t* const* names;
+} KestraneNameList;
+
+/* Id 0: *exists is nonzero when the host's account can open the key for reading. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneKeyExists(KestraneSession* session, const wchar_t* keyPath,
+                                                             unsigned long* status, int* exists);
+/* Id 4: one value; expand nonzero gives REG_EXPAND_SZ text expanded. Free *value with
+   KestraneFreeValue. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneReadValue(KestraneSession* session, const wchar_t* keyPath,
+                                                             const wchar_t* valueName, int expand,
+                                                             unsigned long* status, KestraneValue** value);
+/* Id 8: every value of the key. Free *values with KestraneFreeValueList. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneReadValues(KestraneSession* session, const wchar_t* keyPath,
+                                                              int expand, unsigned long* status,
+                                                              KestraneValueList** values);
+/* Id 128: the key's subkeys. Free *subkeys with KestraneFreeNameList. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneListSubkeys(KestraneSession* session, const wchar_t* keyPath,
+                                                               unsigned long* status, KestraneNameList** subkeys);
+/* Id 2: creates the key and any missing parent (an existing key is success). */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneCreateKey(KestraneSession* session, const wchar_t* keyPath,
+                                                             unsigned long* status);
+/* Id 16: creates the key when needed and sets the value. A type other than the six
+   writable ones is KESTRANE_INVALID_ARGUMENT and is not sent. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneWriteValue(KestraneSession* session, const wchar_t* keyPath,
+                                                              const wchar_t* valueName, const KestraneValue* value,
+                                                              unsigned long* status);
+/* Id 32: deletes a key that has no subkeys. *deleted (may be null) is zero when there
+   was no such key: that is KESTRANE_STATUS_SUCCESS too. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneDeleteKey(KestraneSession* session, const wchar_t* keyPath,
+                                                             unsigned long* status, int* deleted);
+/* Id 64: deletes one named value. */
+KESTRANE_CLIENT_API KestraneResult __cdecl KestraneDeleteValue(KestraneSession* session, const wchar_t* keyPath,
+                                                               const wchar_t* valueName, unsigned long* status);
+
+/* The typed results, each one block of the library's; null is ignored. */
+KESTRANE_CLIENT_API void __cdecl KestraneFreeValue(KestraneValue* value);
+KESTRANE_CLIENT_API void __cdecl KestraneFreeValueList(KestraneValueList* values);
+KESTRANE_CLIENT_API void __cdecl KestraneFreeNameList(KestraneNameList* names);
 
 #ifdef __cplusplus
 }

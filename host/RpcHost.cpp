@@ -55,11 +55,19 @@ wchar_t* StubCopy(const wchar_t* text) {
 
 }  // namespace
 
-LONG OpenSession(handle_t, const wchar_t* clientId, KestraneSession* session) {
+// The interface's counted bounds are the host's own.
+static_assert(KESTRANE_MAX_CLIENT_ID_UNITS == Kestrane::Host::kMaxClientIdUnits + 1);
+static_assert(KESTRANE_MAX_REQUEST_UNITS == Kestrane::Host::kMaxRequestBytes / sizeof(wchar_t) + 1);
+
+LONG OpenSession(handle_t, ULONG clientIdUnits, const wchar_t* clientId, KestraneSession* session) {
     CallInFlight call;
     *session = nullptr;
     DWORD processId = 0;
     if (Qv::Corvane::Server::Services::Kestrane::InquireCallerProcessId(&processId) != RPC_S_OK) processId = 0;
+    if (clientId[clientIdUnits - 1] != L'\0') {
+        Kestrane::Host::LogRejected(L"", processId, "OpenSession", L"a client id without its terminator");
+        return ERROR_INVALID_PARAMETER;
+    }
     if (!call.Taken()) {
         const std::wstring id = std::wstring(clientId).substr(0, Kestrane::Host::kMaxClientIdUnits);
         Kestrane::Host::LogRejected(id.c_str(), processId, "OpenSession", kOverCallBound);
@@ -79,7 +87,7 @@ LONG OpenSession(handle_t, const wchar_t* clientId, KestraneSession* session) {
     return 0;
 }
 
-LONG Execute(KestraneSession session, LONG functionId, const wchar_t* request, ULONG* status,
+LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const wchar_t* request, ULONG* status,
              wchar_t** response) {
     CallInFlight call;
     *status = Svc::GeneralFailure;
@@ -91,6 +99,11 @@ LONG Execute(KestraneSession session, LONG functionId, const wchar_t* request, U
         return ERROR_INVALID_HANDLE;
     }
     const auto* opened = static_cast<Kestrane::Host::Session*>(session);
+    if (request[requestUnits - 1] != L'\0') {
+        Kestrane::Host::LogRejected(opened->clientId.c_str(), opened->processId, "Execute",
+                                    L"a request without its terminator");
+        return ERROR_INVALID_PARAMETER;
+    }
     if (!call.Taken()) {
         Kestrane::Host::LogRejected(opened->clientId.c_str(), opened->processId, "Execute", kOverCallBound);
         return RPC_S_SERVER_TOO_BUSY;

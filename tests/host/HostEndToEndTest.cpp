@@ -23,6 +23,7 @@
 namespace {
 
 using Kestrane::Client::ClientSession;
+using Kestrane::Client::Value;
 using KestraneTest::ProbeProcess;
 
 constexpr DWORD kCliTimeoutMs = 60000;
@@ -309,16 +310,13 @@ TEST_F(HostEndToEndTest, SecondHostAndUntrustedServerAreRefused) {
 // Forty values of 520 000 characters, each written within the request bound, then 32
 // sessions ask for all of them at once: an answer of 20.8 million characters each.
 TEST_F(HostEndToEndTest, ResponseAmplificationIsRefusedWithinTheMemoryBound) {
-    const std::wstring key = L"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\HostEndToEndBig";
+    const std::wstring key = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV\\HostEndToEndBig";
     {
         ClientSession writer(endpoint_, L"writer");
         const std::wstring data(520000, L'x');
         for (int i = 0; i < 40; ++i) {
-            const auto written = writer.Execute(16, L"{\"keyPath\":\"" + key + L"\",\"regKeyValueName\":\"v" +
-                                                        std::to_wstring(i) +
-                                                        L"\",\"requestedDataType\":1,\"writeDataValue\":\"" + data + L"\"}");
-            ASSERT_TRUE(written.Delivered()) << written.error;
-            ASSERT_EQ(written.status, 0u);
+            const auto written = writer.WriteValue(key, L"v" + std::to_wstring(i), Value::String(data));
+            ASSERT_TRUE(written.Succeeded()) << written.error << " " << written.status;
         }
     }
     const SIZE_T before = HostMemory().PeakWorkingSetSize;
@@ -327,8 +325,8 @@ TEST_F(HostEndToEndTest, ResponseAmplificationIsRefusedWithinTheMemoryBound) {
     for (int i = 0; i < 32; ++i) {
         readers.emplace_back([&] {
             ClientSession reader(endpoint_, L"reader");
-            const auto answer = reader.Execute(8, L"{\"keyPath\":\"" + key + L"\"}");
-            if (answer.Delivered() && answer.status == 0x20000002u && !answer.hasResponse) ++refused;
+            const auto answer = reader.ReadValues(key);
+            if (answer.result == KESTRANE_OK && answer.status == 0x20000002u && answer.value.empty()) ++refused;
         });
     }
     for (auto& reader : readers) reader.join();
@@ -337,7 +335,7 @@ TEST_F(HostEndToEndTest, ResponseAmplificationIsRefusedWithinTheMemoryBound) {
     EXPECT_EQ(refused.load(), 32);
     EXPECT_LT(peak, SIZE_T{kAttackPeakBound});
     ClientSession cleaner(endpoint_, L"cleaner");
-    EXPECT_EQ(cleaner.Execute(32, L"{\"keyPath\":\"" + key + L"\"}").status, 0u);
+    EXPECT_TRUE(cleaner.DeleteKey(key).value);
 }
 
 // Sixteen clients each send a request of 64 MiB at once. The host refuses every one
