@@ -182,10 +182,11 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     // transport a remote machine could reach.
     auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
     auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
-    // Windows refuses a second registration of an endpoint name; Wine lets both servers
-    // listen and splits the clients between them, so there a server already answering is
-    // looked for first.
-    if (RunningUnderWine() && EndpointAnswers(options.endpoint)) {
+    const bool dynamic = options.endpoint.empty();
+    // Windows refuses a second registration of an endpoint name and keeps one server's map
+    // entries from another's; Wine lets both servers listen, and a new map entry replace a
+    // living host's, so there a server already answering is looked for first.
+    if (RunningUnderWine() && EndpointAnswers(options.endpoint, KestraneHost_v1_0_s_ifspec)) {
         status_ = RPC_S_DUPLICATE_ENDPOINT;
         return;
     }
@@ -198,7 +199,8 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
         return;
     }
     const std::unique_ptr<void, decltype(&LocalFree)> ownedDescriptor(descriptor, &LocalFree);
-    status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
+    status_ = dynamic ? RpcServerUseProtseqW(protseq, kMaxConcurrentCalls, descriptor)
+                      : RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
     if (status_ != RPC_S_OK) return;
     // Neither number bounds anything on ncalrpc: the size is not applied to it, and the
     // calls only for auto-listen interfaces. Execute checks the size and CallInFlight counts.
@@ -206,6 +208,18 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
                                    kMaxConcurrentCalls, kMaxRequestBytes + 4096, nullptr);
     if (status_ != RPC_S_OK) return;
     registered_ = true;
+    if (dynamic) {
+        // The map entry names this process's account (Windows): clients asking for the
+        // service's account are given only its entries.
+        status_ = RpcServerInqBindings(&mapped_);
+        if (status_ != RPC_S_OK) return;
+        status_ = RpcEpRegisterW(KestraneHost_v1_0_s_ifspec, mapped_, nullptr,
+                                 reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(kEndpointMapNote)));
+        if (status_ != RPC_S_OK) {
+            RpcBindingVectorFree(&mapped_);
+            return;
+        }
+    }
     status_ = RpcServerListen(1, kMaxConcurrentCalls, TRUE);
     listening_ = status_ == RPC_S_OK;
 }
@@ -229,6 +243,11 @@ void RpcHost::RequestStop() {
 }
 
 void RpcHost::Stop() {
+    // Out of the map first, so no new client is sent here while the host winds down.
+    if (mapped_ != nullptr) {
+        RpcEpUnregister(KestraneHost_v1_0_s_ifspec, mapped_, nullptr);
+        RpcBindingVectorFree(&mapped_);
+    }
     if (listening_) {
         RpcMgmtStopServerListening(nullptr);
         RpcMgmtWaitServerListen();  // returns once the calls in flight have ended

@@ -7,7 +7,10 @@
 
 namespace Kestrane::Host {
 
-// Binds to ncalrpc:endpoint; 0 or the RPC status.
+// Binds to ncalrpc:endpoint; 0 or the RPC status. An empty endpoint makes a binding with
+// none ("ncalrpc:"), which the runtime completes through the endpoint mapper: the service
+// listens on an endpoint the runtime names when it starts, so no name exists that another
+// user could take first.
 unsigned long BindToEndpoint(const std::wstring& endpoint, handle_t* binding);
 
 // Wine's RPC runtime, which has no security provider for ncalrpc and lets a second server
@@ -15,9 +18,11 @@ unsigned long BindToEndpoint(const std::wstring& endpoint, handle_t* binding);
 // there.
 bool RunningUnderWine();
 
-// Whether some server already listens on ncalrpc:endpoint. Only where the runtime lets two
-// servers share a name (Wine): on Windows the registration itself is refused, and a probe
-// would hand the host's own identity to whoever holds the name.
-bool EndpointAnswers(const std::wstring& endpoint);
+// Whether some server of `served` already listens on ncalrpc:endpoint, or, for an empty
+// endpoint, on the one the endpoint mapper holds for it. Only where the runtime lets two
+// servers share a name and lets a new registration replace another process's (Wine): on
+// Windows neither happens, and a probe would hand the host's own identity to whoever
+// answers.
+bool EndpointAnswers(const std::wstring& endpoint, RPC_IF_HANDLE served);
 
 }  // namespace Kestrane::Host
