@@ -7,6 +7,7 @@
 #include "rpc/EndpointBinding.h"
 #include "host/HostLog.h"
 #include "host/StatusAccess.h"
+#include "host/WineEndpointMap.h"
 #include "logging/Logging.h"
 
 #include <sddl.h>
@@ -183,10 +184,10 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
     auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
     const bool dynamic = options.endpoint.empty();
-    // Windows refuses a second registration of an endpoint name and keeps one server's map
-    // entries from another's; Wine lets both servers listen, and a new map entry replace a
-    // living host's, so there a server already answering is looked for first.
-    if (RunningUnderWine() && EndpointAnswers(options.endpoint, KestraneHost_v1_0_s_ifspec)) {
+    // Windows refuses a second registration of an endpoint name; Wine lets both servers
+    // listen and splits the clients between them, so there a server already answering is
+    // looked for first (through the map: host/WineEndpointMap.h).
+    if (RunningUnderWine() && !dynamic && EndpointAnswers(options.endpoint)) {
         status_ = RPC_S_DUPLICATE_ENDPOINT;
         return;
     }
@@ -213,8 +214,10 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
         // service's account are given only its entries.
         status_ = RpcServerInqBindings(&mapped_);
         if (status_ != RPC_S_OK) return;
-        status_ = RpcEpRegisterW(KestraneHost_v1_0_s_ifspec, mapped_, nullptr,
-                                 reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(kEndpointMapNote)));
+        status_ = RunningUnderWine()
+                      ? PutFirstInWineMap(KestraneHost_v1_0_s_ifspec, mapped_, kEndpointMapNote)
+                      : RpcEpRegisterW(KestraneHost_v1_0_s_ifspec, mapped_, nullptr,
+                                       reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(kEndpointMapNote)));
         if (status_ != RPC_S_OK) {
             RpcBindingVectorFree(&mapped_);
             return;
@@ -243,9 +246,13 @@ void RpcHost::RequestStop() {
 }
 
 void RpcHost::Stop() {
-    // Out of the map first, so no new client is sent here while the host winds down.
+    // Out of the map first, so no new client is sent here while the host winds down. Not
+    // under Wine: its RpcEpUnregister replaces the interface's first entry, maybe a live
+    // host's; the entry left leads nowhere once this process is gone.
     if (mapped_ != nullptr) {
-        RpcEpUnregister(KestraneHost_v1_0_s_ifspec, mapped_, nullptr);
+        if (!RunningUnderWine() && RpcEpUnregister(KestraneHost_v1_0_s_ifspec, mapped_, nullptr) != RPC_S_OK) {
+            LogError(L"KestraneHost: cannot take the endpoint out of the endpoint map");
+        }
         RpcBindingVectorFree(&mapped_);
     }
     if (listening_) {

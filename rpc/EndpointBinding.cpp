@@ -22,19 +22,14 @@ bool RunningUnderWine() {
     return wine;
 }
 
-bool EndpointAnswers(const std::wstring& endpoint, RPC_IF_HANDLE served) {
+bool EndpointAnswers(const std::wstring& endpoint) {
     handle_t binding = nullptr;
     if (BindToEndpoint(endpoint, &binding) != RPC_S_OK) return false;
-    // The management call's own interface is in no map: the endpoint is looked up for the
-    // served one. Nothing registered, or an entry left by a host that died, answers nothing.
-    RPC_STATUS listening = endpoint.empty() ? RpcEpResolveBinding(binding, served) : RPC_S_OK;
     // Identify level: whoever answers may learn who asks, never act as the host.
     RPC_SECURITY_QOS qos = {RPC_C_SECURITY_QOS_VERSION, RPC_C_QOS_CAPABILITIES_DEFAULT, RPC_C_QOS_IDENTITY_STATIC,
                             RPC_C_IMP_LEVEL_IDENTIFY};
-    if (listening == RPC_S_OK) {
-        listening = RpcBindingSetAuthInfoExW(binding, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE, nullptr,
-                                             RPC_C_AUTHZ_NONE, &qos);
-    }
+    RPC_STATUS listening = RpcBindingSetAuthInfoExW(binding, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE,
+                                                    nullptr, RPC_C_AUTHZ_NONE, &qos);
     if (listening == RPC_S_OK) listening = RpcMgmtIsServerListening(binding);
     RpcBindingFree(&binding);
     return listening == RPC_S_OK;

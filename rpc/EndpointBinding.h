@@ -18,11 +18,9 @@ unsigned long BindToEndpoint(const std::wstring& endpoint, handle_t* binding);
 // there.
 bool RunningUnderWine();
 
-// Whether some server of `served` already listens on ncalrpc:endpoint, or, for an empty
-// endpoint, on the one the endpoint mapper holds for it. Only where the runtime lets two
-// servers share a name and lets a new registration replace another process's (Wine): on
-// Windows neither happens, and a probe would hand the host's own identity to whoever
-// answers.
-bool EndpointAnswers(const std::wstring& endpoint, RPC_IF_HANDLE served);
+// Whether some server already listens on ncalrpc:endpoint. Only where the runtime lets two
+// servers share a name (Wine): on Windows the registration itself is refused, and a probe
+// would hand the host's own identity to whoever holds the name.
+bool EndpointAnswers(const std::wstring& endpoint);
 
 }  // namespace Kestrane::Host
