@@ -2,6 +2,7 @@
 //
 //   kestrane-cli [--endpoint NAME] [--client-id ID] [--json] [--repeat N] COMMAND ...
 //
+// Without --endpoint it asks the Kestrane service, found through the endpoint mapper.
 // Exit code: 0 when the module answered Success, 1 for any other answer or a request
 // the host refused, 2 for a wrong command line or no host to talk to, 3 when the server
 // on the endpoint runs as an account not to be trusted (nothing was sent).
@@ -50,20 +51,24 @@ int Usage(const std::string& problem) {
     return kUsage;
 }
 
+// Where the session was looked for: the named endpoint, or the service's in the endpoint map.
+std::string Where(const std::wstring& endpoint) {
+    return endpoint.empty() ? std::string("the endpoint map") : "endpoint '" + ToUtf8(endpoint) + "'";
+}
+
 int NotConnected(const std::wstring& endpoint, unsigned long error) {
     std::fprintf(stderr,
-                 "kestrane-cli: cannot reach kestrane-host on endpoint '%s' (error %lu).\n"
+                 "kestrane-cli: cannot reach kestrane-host on %s (error %lu).\n"
                  "Is kestrane-host running? Start it with: kestrane-host run%s%s\n",
-                 ToUtf8(endpoint).c_str(), error, endpoint == L"kestrane" ? "" : " --endpoint ",
-                 endpoint == L"kestrane" ? "" : ToUtf8(endpoint).c_str());
+                 Where(endpoint).c_str(), error, endpoint.empty() ? "" : " --endpoint ", ToUtf8(endpoint).c_str());
     return kUsage;
 }
 
 int Untrusted(const std::wstring& endpoint) {
     std::fprintf(stderr,
-                 "kestrane-cli: the server on endpoint '%s' is not the Kestrane service: it runs as an account "
+                 "kestrane-cli: the server on %s is not the Kestrane service: it runs as an account "
                  "not trusted; nothing was sent\n",
-                 ToUtf8(endpoint).c_str());
+                 Where(endpoint).c_str());
     return kUntrustedServer;
 }
 
@@ -93,7 +98,7 @@ int HostCommand(KestraneSession* session, const std::string& command, bool json)
 }
 
 int Run(int argc, wchar_t** argv) {
-    std::wstring endpoint = L"kestrane";
+    std::wstring endpoint;  // none: the service, found through the endpoint mapper
     std::wstring clientId = L"kestrane-cli";
     bool json = false;
     long repeat = 1;

@@ -23,7 +23,7 @@ KestraneResult __cdecl KestraneOpenSession(const wchar_t* endpoint, const wchar_
         // The host takes no longer id: it is cut here, as the host's log lines would.
         const std::wstring id(clientId, wcsnlen(clientId, KESTRANE_MAX_CLIENT_ID_CHARS));
         const CallResult result =
-            OpenHostSession(endpoint != nullptr ? endpoint : KESTRANE_DEFAULT_ENDPOINT, id,
+            OpenHostSession(endpoint != nullptr ? endpoint : L"", id,
                             timeoutMs != 0 ? timeoutMs : KESTRANE_DEFAULT_TIMEOUT_MS, &opened);
         *session = reinterpret_cast<KestraneSession*>(opened);
         return Answer(result);

@@ -38,9 +38,6 @@
 extern "C" {
 #endif
 
-/* The endpoint kestrane-host listens on unless started with --endpoint. */
-#define KESTRANE_DEFAULT_ENDPOINT L"kestrane"
-
 /* How long a call may wait for the host's answer: KestraneOpenSession's timeoutMs,
    where 0 means the default. */
 #define KESTRANE_DEFAULT_TIMEOUT_MS 10000u
@@ -75,7 +72,8 @@ extern "C" {
 typedef enum KestraneResult {
     /* The host answered: see the status and response. */
     KESTRANE_OK = 0,
-    /* No answer from a host: none listens on the endpoint, the connection broke, or
+    /* No answer from a host: none listens on the endpoint (or none is in the endpoint
+       map: EPT_S_NOT_REGISTERED), the connection broke, or
        none came within the session's timeout (GetLastError() == ERROR_TIMEOUT). A
        request may or may not have run. The session is over: every later call on it
        answers the same at once; close it and open a new one. */
@@ -95,7 +93,9 @@ typedef enum KestraneResult {
 
 typedef struct KestraneSession KestraneSession;
 
-/* Connects to kestrane-host on endpoint (null: KESTRANE_DEFAULT_ENDPOINT) and opens a
+/* Connects to kestrane-host on the ncalrpc endpoint named endpoint, or, when it is null or
+   empty, to the Kestrane service found through the endpoint mapper (the service has no
+   fixed endpoint name another user could take while it is stopped), and opens a
    session under clientId (the name the host's log lines give this client). Every call
    on the session waits at most timeoutMs (0: KESTRANE_DEFAULT_TIMEOUT_MS) for the
    host. On KESTRANE_OK *session is the new session, else null. Before anything of the

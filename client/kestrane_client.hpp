@@ -91,6 +91,7 @@ struct Result {
 
 class ClientSession {
 public:
+    // An empty endpoint: the Kestrane service, found through the endpoint mapper.
     ClientSession(const std::wstring& endpoint, const std::wstring& clientId, unsigned long timeoutMs = 0) {
         openResult_ = KestraneOpenSession(endpoint.c_str(), clientId.c_str(), timeoutMs, &session_);
         openError_ = openResult_ == KESTRANE_OK ? 0 : GetLastError();

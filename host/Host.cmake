@@ -5,7 +5,7 @@
 set(KESTRANE_WHITELIST_SOURCES access/KestraneServiceWhiteList.cpp json/UtilHelper.cpp service/TypeName.cpp)
 add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTable.cpp host/ModuleLoader.cpp
                host/HostLog.cpp host/WindowsService.cpp host/StatusAccess.cpp rpc/ProcessAccount.cpp
-               rpc/EndpointBinding.cpp host/MachineKeySecurity.cpp host/LogFolderSetup.cpp
+               rpc/EndpointBinding.cpp host/WineEndpointMap.cpp host/MachineKeySecurity.cpp host/LogFolderSetup.cpp
                access/CallerProcessId.cpp access/NtKeyCalls.cpp
                ${KESTRANE_WHITELIST_SOURCES})
 kestrane_target(kestrane-host)

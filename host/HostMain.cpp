@@ -7,6 +7,9 @@
 //                                                          line, set its restart on failure
 //   kestrane-host service                                  what the service manager starts
 //
+// Without --endpoint the host listens on an endpoint the runtime names and registers it
+// with the endpoint mapper, where clients that give no endpoint find it.
+//
 // Exit code 3: another server already answers on the endpoint.
 #include "host/HostLog.h"
 #include "host/LogFolderSetup.h"
@@ -66,6 +69,12 @@ bool ParseOptions(int first, int argc, wchar_t** argv, Kestrane::Host::HostOptio
     return true;
 }
 
+// What the host listens on, for its messages.
+std::wstring EndpointText(const Kestrane::Host::HostOptions& options) {
+    if (options.endpoint.empty()) return L"the service's endpoint in the endpoint map";
+    return L"ncalrpc:" + options.endpoint;
+}
+
 }  // namespace
 
 namespace Kestrane::Host {
@@ -85,15 +94,15 @@ int ServeWithLog(const HostOptions& options, void (*onListening)()) {
         RpcHost host(module.Service(), options);
         if (host.Status() == RPC_S_DUPLICATE_ENDPOINT) {
             std::fprintf(stderr,
-                         "kestrane-host: another server already answers on ncalrpc:%ls; not starting (its clients "
+                         "kestrane-host: another server already answers on %ls; not starting (its clients "
                          "could not tell the two apart)\n",
-                         options.endpoint.c_str());
+                         EndpointText(options).c_str());
             LogError(L"KestraneHost: the endpoint is taken by another server");
             return kEndpointTaken;
         }
         if (host.Status() != RPC_S_OK) {
-            std::fprintf(stderr, "kestrane-host: cannot listen on ncalrpc:%ls (RPC status %ld)\n",
-                         options.endpoint.c_str(), host.Status());
+            std::fprintf(stderr, "kestrane-host: cannot listen on %ls (RPC status %ld)\n",
+                         EndpointText(options).c_str(), host.Status());
             LogError(L"KestraneHost: cannot listen");
             return kFailed;
         }

@@ -7,6 +7,7 @@
 #include "rpc/EndpointBinding.h"
 #include "host/HostLog.h"
 #include "host/StatusAccess.h"
+#include "host/WineEndpointMap.h"
 #include "logging/Logging.h"
 
 #include <sddl.h>
@@ -182,10 +183,11 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
     // transport a remote machine could reach.
     auto* protseq = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(L"ncalrpc"));
     auto* endpoint = reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(options.endpoint.c_str()));
+    const bool dynamic = options.endpoint.empty();
     // Windows refuses a second registration of an endpoint name; Wine lets both servers
     // listen and splits the clients between them, so there a server already answering is
-    // looked for first.
-    if (RunningUnderWine() && EndpointAnswers(options.endpoint)) {
+    // looked for first (through the map: host/WineEndpointMap.h).
+    if (RunningUnderWine() && !dynamic && EndpointAnswers(options.endpoint)) {
         status_ = RPC_S_DUPLICATE_ENDPOINT;
         return;
     }
@@ -198,7 +200,8 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
         return;
     }
     const std::unique_ptr<void, decltype(&LocalFree)> ownedDescriptor(descriptor, &LocalFree);
-    status_ = RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
+    status_ = dynamic ? RpcServerUseProtseqW(protseq, kMaxConcurrentCalls, descriptor)
+                      : RpcServerUseProtseqEpW(protseq, kMaxConcurrentCalls, endpoint, descriptor);
     if (status_ != RPC_S_OK) return;
     // Neither number bounds anything on ncalrpc: the size is not applied to it, and the
     // calls only for auto-listen interfaces. Execute checks the size and CallInFlight counts.
@@ -206,6 +209,20 @@ RpcHost::RpcHost(Svc::QVService* service, const HostOptions& options) : sessions
                                    kMaxConcurrentCalls, kMaxRequestBytes + 4096, nullptr);
     if (status_ != RPC_S_OK) return;
     registered_ = true;
+    if (dynamic) {
+        // The map entry names this process's account (Windows): clients asking for the
+        // service's account are given only its entries.
+        status_ = RpcServerInqBindings(&mapped_);
+        if (status_ != RPC_S_OK) return;
+        status_ = RunningUnderWine()
+                      ? PutFirstInWineMap(KestraneHost_v1_0_s_ifspec, mapped_, kEndpointMapNote)
+                      : RpcEpRegisterW(KestraneHost_v1_0_s_ifspec, mapped_, nullptr,
+                                       reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(kEndpointMapNote)));
+        if (status_ != RPC_S_OK) {
+            RpcBindingVectorFree(&mapped_);
+            return;
+        }
+    }
     status_ = RpcServerListen(1, kMaxConcurrentCalls, TRUE);
     listening_ = status_ == RPC_S_OK;
 }
@@ -229,6 +246,15 @@ void RpcHost::RequestStop() {
 }
 
 void RpcHost::Stop() {
+    // Out of the map first, so no new client is sent here while the host winds down. Not
+    // under Wine: its RpcEpUnregister replaces the interface's first entry, maybe a live
+    // host's; the entry left leads nowhere once this process is gone.
+    if (mapped_ != nullptr) {
+        if (!RunningUnderWine() && RpcEpUnregister(KestraneHost_v1_0_s_ifspec, mapped_, nullptr) != RPC_S_OK) {
+            LogError(L"KestraneHost: cannot take the endpoint out of the endpoint map");
+        }
+        RpcBindingVectorFree(&mapped_);
+    }
     if (listening_) {
         RpcMgmtStopServerListening(nullptr);
         RpcMgmtWaitServerListen();  // returns once the calls in flight have ended

@@ -12,7 +12,10 @@
 namespace Kestrane::Host {
 
 struct HostOptions {
-    std::wstring endpoint = L"kestrane";
+    // Empty: the service's own way, an endpoint the runtime names when the host starts,
+    // registered with the endpoint mapper for the KestraneHost interface (clients find it
+    // there). A name: that endpoint only, in nobody's map (tests, a host in a console).
+    std::wstring endpoint;
     bool allowStop = false;  // whether a client's StopHost is honoured
 };
 
@@ -23,6 +26,8 @@ constexpr size_t kMaxRequestBytes = 1u << 20;
 constexpr unsigned kMaxConcurrentCalls = 32;
 // Who may connect to the endpoint: the system, administrators, authenticated users.
 constexpr const wchar_t* kEndpointSecurity = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;AU)";
+// The note the host's entries in the endpoint map carry (for whoever lists the map).
+constexpr const wchar_t* kEndpointMapNote = L"Kestrane registry service";
 
 class RpcHost {
 public:
@@ -44,6 +49,7 @@ private:
     RPC_STATUS status_ = RPC_S_OK;
     bool registered_ = false;
     bool listening_ = false;
+    RPC_BINDING_VECTOR* mapped_ = nullptr;  // what the endpoint map holds of this host
 };
 
 }  // namespace Kestrane::Host

@@ -120,8 +120,8 @@ int InstallService(const HostOptions& options) {
     if (SecureWriteListedKeys() != 0) return 1;
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring command =
-        Quoted(std::wstring(path, length)) + L" service --endpoint " + Quoted(options.endpoint);
+    const std::wstring command = Quoted(std::wstring(path, length)) + L" service" +
+                                 (options.endpoint.empty() ? L"" : L" --endpoint " + Quoted(options.endpoint));
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (manager.Get() == nullptr) {
         std::fprintf(stderr, "kestrane-host: cannot open the service manager (error %lu); run as administrator\n",

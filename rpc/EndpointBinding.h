@@ -7,7 +7,10 @@
 
 namespace Kestrane::Host {
 
-// Binds to ncalrpc:endpoint; 0 or the RPC status.
+// Binds to ncalrpc:endpoint; 0 or the RPC status. An empty endpoint makes a binding with
+// none ("ncalrpc:"), which the runtime completes through the endpoint mapper: the service
+// listens on an endpoint the runtime names when it starts, so no name exists that another
+// user could take first.
 unsigned long BindToEndpoint(const std::wstring& endpoint, handle_t* binding);
 
 // Wine's RPC runtime, which has no security provider for ncalrpc and lets a second server

@@ -32,11 +32,14 @@ unsigned long Rebind(const std::wstring& endpoint, handle_t* binding) {
 
 // ncalrpc authentication through the system: calls identify the client and no more, and
 // the runtime connects only to a server running as `account` (mutual authentication; on
-// ncalrpc the runtime checks the server against the Sid of the quality of service).
-RPC_STATUS RequireServer(handle_t binding, PSID account) {
+// ncalrpc the runtime checks the server against the Sid of the quality of service). A
+// binding without an endpoint also asks the endpoint mapper only for entries that
+// `account` registered, so an entry another user put in the map is never chosen over the
+// service's.
+RPC_STATUS RequireServer(handle_t binding, PSID account, bool throughMapper) {
     RPC_SECURITY_QOS_V3_W qos = {};
     qos.Version = 3;
-    qos.Capabilities = RPC_C_QOS_CAPABILITIES_MUTUAL_AUTH;
+    qos.Capabilities = RPC_C_QOS_CAPABILITIES_MUTUAL_AUTH | (throughMapper ? RPC_C_QOS_CAPABILITIES_LOCAL_MA_HINT : 0);
     qos.IdentityTracking = RPC_C_QOS_IDENTITY_STATIC;
     qos.ImpersonationType = RPC_C_IMP_LEVEL_IDENTIFY;
     qos.Sid = account;
@@ -88,7 +91,7 @@ unsigned long ConnectAuthenticated(const std::wstring& endpoint, const std::wstr
         const unsigned long bound = Rebind(endpoint, binding);
         if (bound != RPC_S_OK) return bound;
         // A runtime that refuses the setting gets nothing sent.
-        if (RequireServer(*binding, sid) != RPC_S_OK) return kServerNotTrusted;
+        if (RequireServer(*binding, sid, endpoint.empty()) != RPC_S_OK) return kServerNotTrusted;
         DWORD pid = 0;
         const unsigned long reached = AskServerProcess(*binding, &pid);
         if (reached == 0) {

@@ -15,7 +15,8 @@ constexpr unsigned long kServerNotTrusted = 628;
 // The account the service runs as: LocalSystem.
 constexpr const wchar_t* kServiceAccountSid = L"S-1-5-18";
 
-// Binds *binding (freed by the caller, whatever the answer) to ncalrpc:endpoint so that
+// Binds *binding (freed by the caller, whatever the answer) to ncalrpc:endpoint (empty: the
+// endpoint the endpoint mapper holds for the service, rpc/EndpointBinding.h) so that
 // its calls reach only a server running as `account` (a SID in text form) or, when
 // `account` is empty, as the service account or as this process's own user (who could do
 // anything to this process anyway), and identify the client to it, no more. Returns 0

@@ -67,7 +67,7 @@ say
 say "Files in C:\\Program Files\\Kestrane:"
 ls -l "$DRIVE_C/Program Files/Kestrane"
 
-section "User: every command through kestrane-cli (the service answers on ncalrpc:kestrane)"
+section "User: every command through kestrane-cli (no endpoint named: the endpoint mapper finds the service)"
 KEY='HKLM\SOFTWARE\QV\KestraneDemo'
 user add "$KEY\\Settings"
 user set "$KEY" Name REG_SZ Kestrane

@@ -307,6 +307,47 @@ TEST_F(HostEndToEndTest, SecondHostAndUntrustedServerAreRefused) {
     EXPECT_EQ(LiveSessions(), 0u);
 }
 
+// The service's way, with no endpoint name anywhere: the host registers the endpoint the
+// runtime gave it with the endpoint mapper, and clients that name none ask the mapper.
+// Wine's mapper keeps the entry of a host that was killed (or stopped) and hands it out:
+// a new host's registration must take its place, or no client would reach the new host.
+TEST(HostThroughEndpointMap, FoundWithNoNameAndNotHiddenByAKilledHost) {
+    const auto startHost = [] {
+        auto host = std::make_unique<ProbeProcess>(std::vector<std::wstring>{L"run", L"--allow-stop"},
+                                                   L"kestrane-host.exe");
+        EXPECT_TRUE(host->Resume());
+        return host;
+    };
+    const auto reached = [] {  // a null endpoint here, an empty one below and from kestrane-cli
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            KestraneSession* session = nullptr;
+            const bool open = KestraneOpenSession(nullptr, L"finder", 0, &session) == KESTRANE_OK;
+            KestraneCloseSession(session);
+            if (open) return true;
+            Sleep(50);
+        }
+        return false;
+    };
+    auto first = startHost();
+    ASSERT_TRUE(reached()) << first->Output();
+    ProbeProcess second({L"run"}, L"kestrane-host.exe");
+    ASSERT_TRUE(second.Resume());
+    DWORD code = 0;
+    EXPECT_TRUE(second.Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(code, 3u) << second.Output();
+
+    first.reset();  // killed, its entry left in the map
+    EXPECT_EQ(ClientSession(L"", L"orphan").OpenResult(), KESTRANE_UNREACHABLE);
+    auto successor = startHost();
+    ASSERT_TRUE(reached()) << successor->Output();
+    ProbeProcess stop({L"host-stop"}, L"kestrane-cli.exe");
+    ASSERT_TRUE(stop.Resume());
+    EXPECT_TRUE(stop.Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(code, 0u) << stop.Output();
+    EXPECT_TRUE(successor->Wait(kCliTimeoutMs, &code));
+    EXPECT_EQ(code, 0u) << successor->Output();
+}
+
 // Forty values of 520 000 characters, each written within the request bound, then 32
 // sessions ask for all of them at once: an answer of 20.8 million characters each.
 TEST_F(HostEndToEndTest, ResponseAmplificationIsRefusedWithinTheMemoryBound) {
