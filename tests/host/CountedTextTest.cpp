@@ -10,24 +10,37 @@
 
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
+
+// Binds to the host of endpoint, waiting until it answers (it may still be starting).
+handle_t BindWhenListening(const std::wstring& endpoint, DWORD pid) {
+    handle_t binding = nullptr;
+    EXPECT_EQ(Kestrane::Host::BindToEndpoint(endpoint, &binding), 0u);
+    unsigned long answered = 0;
+    for (int attempt = 0; attempt < 200 && KestraneRpcGuarded([&] { ::ServerIdentity(binding, &answered); }) != 0;
+         ++attempt) {
+        Sleep(50);
+    }
+    EXPECT_EQ(answered, pid);
+    return binding;
+}
 
 TEST(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
     const std::wstring endpoint = L"kestrane-counted-" + std::to_wstring(GetCurrentProcessId());
     KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
     ASSERT_EQ(host.StartError(), 0u);
     ASSERT_TRUE(host.Resume());
-    handle_t binding = nullptr;
-    ASSERT_EQ(Kestrane::Host::BindToEndpoint(endpoint, &binding), 0u);
-    unsigned long pid = 0;
-    for (int attempt = 0; attempt < 200 && KestraneRpcGuarded([&] { ::ServerIdentity(binding, &pid); }) != 0;
-         ++attempt) {
-        Sleep(50);
-    }
-    ASSERT_EQ(pid, host.Pid()) << host.Output();
+    handle_t binding = BindWhenListening(endpoint, host.Pid());
+    ASSERT_FALSE(HasFailure()) << host.Output();
 
     KestraneSession session = nullptr;
     long result = -1;
@@ -58,6 +71,53 @@ TEST(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
     MIDL_user_free(response);
     KestraneRpcGuarded([&] { ::CloseSession(&session); });
     RpcBindingFree(&binding);
+}
+
+// A count beyond the range still brings its whole message to the host under Wine before
+// the stub refuses it: sixteen at once are what the host's memory must bear.
+TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
+    constexpr std::size_t kHugeRequestUnits = (64u << 20) / sizeof(wchar_t);
+    constexpr SIZE_T kPeakBound = SIZE_T{1536} << 20;
+    const std::wstring endpoint = L"kestrane-huge-" + std::to_wstring(GetCurrentProcessId());
+    KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
+    ASSERT_EQ(host.StartError(), 0u);
+    ASSERT_TRUE(host.Resume());
+    handle_t probe = BindWhenListening(endpoint, host.Pid());
+    ASSERT_FALSE(HasFailure()) << host.Output();
+    const std::wstring request(kHugeRequestUnits, L'r');
+    std::atomic<int> refused{0};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 16; ++i) {
+        senders.emplace_back([&] {
+            handle_t binding = nullptr;
+            if (Kestrane::Host::BindToEndpoint(endpoint, &binding) != 0) return;
+            KestraneSession session = nullptr;
+            long result = -1;
+            if (KestraneRpcGuarded([&] { result = ::OpenSession(binding, 5, L"huge", &session); }) == 0 && result == 0) {
+                unsigned long status = 0;
+                wchar_t* response = nullptr;
+                if (KestraneRpcGuarded([&] {
+                        ::Execute(session, 0, static_cast<unsigned long>(request.size()), request.c_str(), &status,
+                                  &response);
+                    }) == RPC_X_BAD_STUB_DATA)
+                    ++refused;
+                KestraneRpcGuarded([&] { ::CloseSession(&session); });
+            }
+            RpcBindingFree(&binding);
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    PROCESS_MEMORY_COUNTERS counters = {};
+    Qv::Corvane::Server::Services::Kestrane::ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host.Pid()));
+    ASSERT_TRUE(GetProcessMemoryInfo(process.Get(), &counters, sizeof counters));
+    std::printf("host peak resident after 16 requests of 64 MiB: %zu MiB\n", counters.PeakWorkingSetSize >> 20);
+    EXPECT_EQ(refused.load(), 16);
+    EXPECT_LT(counters.PeakWorkingSetSize, kPeakBound);
+    unsigned long pid = 0;
+    EXPECT_EQ(KestraneRpcGuarded([&] { ::ServerIdentity(probe, &pid); }), 0u);  // still serving
+    EXPECT_EQ(pid, host.Pid());
+    RpcBindingFree(&probe);
 }
 
 }  // namespace
