@@ -68,11 +68,24 @@ def parse(path):
     return mutants
 
 
+def source_files():
+    """The checkout's files: git's list in a worktree, otherwise all but build/."""
+    top = subprocess.run(["git", "rev-parse", "--show-toplevel"], cwd=ROOT, capture_output=True, text=True)
+    if top.returncode == 0 and os.path.realpath(top.stdout.strip()) == os.path.realpath(ROOT):
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=ROOT,
+                                check=True, capture_output=True).stdout.split(b"\0")
+        return [f.decode() for f in listed if f]
+    names = []
+    for folder, subfolders, files in os.walk(ROOT):
+        if folder == ROOT:
+            subfolders[:] = [s for s in subfolders if s not in ("build", ".git")]
+        names += [os.path.relpath(os.path.join(folder, f), ROOT) for f in files]
+    return names
+
+
 def copy_tree():
-    files = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=ROOT,
-                           check=True, capture_output=True).stdout.split(b"\0")
     os.makedirs(SRC, exist_ok=True)
-    for name in filter(None, (f.decode() for f in files)):
+    for name in source_files():
         source = os.path.join(ROOT, name)
         if not os.path.isfile(source):
             continue  # deleted in the worktree
