@@ -1,6 +1,6 @@
 // Ids 0, 4, 8 and 128 against the registry, with the data written directly: every type
 // in its JSON form, the failures each step reports, and the whitelist in read mode.
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 #include <set>

@@ -3,7 +3,7 @@
 #ifndef _WIN32
 
 #include "platform/native/Emulation.h"
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 using namespace KestraneTest;

@@ -1,6 +1,6 @@
 // The promise of the JSON forms: what id 4 returns for a writable type, written back
 // unchanged with id 16, reads back identical, as JSON and as registry bytes.
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 using namespace KestraneTest;

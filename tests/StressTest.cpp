@@ -1,7 +1,7 @@
 // Eight host threads at once on one service object, the way a host serves concurrent
 // clients: every command, on keys of each thread's own and on keys they all share.
 // Natively this also runs under ThreadSanitizer (the native-tsan preset).
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 #include <set>

@@ -1,6 +1,5 @@
 // Ids 2 and 16: keys and values created through the write whitelist, every writable
 // type in the JSON form the reads produce, and what a refused write leaves behind.
-#include "tests/JsonText.h"
 #include "tests/RegistryFixture.h"
 
 using namespace KestraneTest;

@@ -8,7 +8,11 @@ kestrane_tests runs with --gtest_fail_fast under a time limit; the file is put b
 before the next one whatever happened. A mutant whose original text is missing from
 its file (or is there more than once) is reported and not counted.
 
-usage: tools/mutants.py [--list FILE] [--only SUBSTRING] [--timeout SECONDS]
+With --against OTHER, an earlier state of the checkout (say `git archive` of a commit,
+unpacked) meets every mutant as well, in build/mutants/against: one pass gives both
+suites' figures, and the second tree's compiles come from ccache.
+
+usage: tools/mutants.py [--list FILE] [--only SUBSTRING] [--numbers N,N..] [--timeout SECONDS] [--against DIR]
 """
 import argparse
 import os
@@ -18,16 +22,22 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WORK = os.path.join(ROOT, "build", "mutants")
-SRC = os.path.join(WORK, "src")
-BUILD = os.path.join(SRC, "build", "native-mutants")
+
+
+class Tree:
+    """A checkout and the scratch copy the mutants are applied to."""
+
+    def __init__(self, root, name):
+        self.root = os.path.abspath(root)
+        self.src = os.path.join(ROOT, "build", "mutants", name)
+        self.build = os.path.join(self.src, "build", "native-mutants")
 
 
 class Mutant:
     def __init__(self, file, original, replacement, note, number):
         self.file, self.original, self.replacement, self.note, self.number = file, original, replacement, note, number
         self.line = 0
-        self.outcome = ""
+        self.outcomes = []
 
 
 def parse(path):
@@ -68,108 +78,127 @@ def parse(path):
     return mutants
 
 
-def source_files():
+def source_files(root):
     """The checkout's files: git's list in a worktree, otherwise all but build/."""
-    top = subprocess.run(["git", "rev-parse", "--show-toplevel"], cwd=ROOT, capture_output=True, text=True)
-    if top.returncode == 0 and os.path.realpath(top.stdout.strip()) == os.path.realpath(ROOT):
-        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=ROOT,
+    top = subprocess.run(["git", "rev-parse", "--show-toplevel"], cwd=root, capture_output=True, text=True)
+    if top.returncode == 0 and os.path.realpath(top.stdout.strip()) == os.path.realpath(root):
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=root,
                                 check=True, capture_output=True).stdout.split(b"\0")
         return [f.decode() for f in listed if f]
     names = []
-    for folder, subfolders, files in os.walk(ROOT):
-        if folder == ROOT:
+    for folder, subfolders, files in os.walk(root):
+        if folder == root:
             subfolders[:] = [s for s in subfolders if s not in ("build", ".git")]
-        names += [os.path.relpath(os.path.join(folder, f), ROOT) for f in files]
+        names += [os.path.relpath(os.path.join(folder, f), root) for f in files]
     return names
 
 
-def copy_tree():
-    os.makedirs(SRC, exist_ok=True)
-    for name in source_files():
-        source = os.path.join(ROOT, name)
+def copy_tree(tree):
+    os.makedirs(tree.src, exist_ok=True)
+    for name in source_files(tree.root):
+        source = os.path.join(tree.root, name)
         if not os.path.isfile(source):
             continue  # deleted in the worktree
-        target = os.path.join(SRC, name)
+        target = os.path.join(tree.src, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         # Unchanged files keep their time stamps, so the incremental build stays small.
         if not os.path.exists(target) or open(source, "rb").read() != open(target, "rb").read():
             shutil.copy2(source, target)
 
 
-def build(timeout):
-    if not os.path.exists(os.path.join(BUILD, "build.ninja")):
-        subprocess.run(["cmake", "--preset", "native-mutants"], cwd=SRC, check=True, stdout=subprocess.DEVNULL)
+def build(tree, timeout):
+    if not os.path.exists(os.path.join(tree.build, "build.ninja")):
+        subprocess.run(["cmake", "--preset", "native-mutants"], cwd=tree.src, check=True, stdout=subprocess.DEVNULL)
     try:
-        return subprocess.run(["cmake", "--build", BUILD, "--target", "kestrane_tests"], cwd=SRC,
+        return subprocess.run(["cmake", "--build", tree.build, "--target", "kestrane_tests"], cwd=tree.src,
                               capture_output=True, timeout=timeout).returncode == 0
     except subprocess.TimeoutExpired:
         return False
 
 
-def suite(timeout):
+def suite(tree, timeout):
     """True when the suite passes."""
     env = dict(os.environ, KESTRANE_LOG="off")
     try:
-        result = subprocess.run([os.path.join(BUILD, "bin", "kestrane_tests"), "--gtest_fail_fast", "--gtest_brief=1"],
-                                cwd=os.path.join(BUILD, "bin"), env=env, stdout=subprocess.DEVNULL,
+        result = subprocess.run([os.path.join(tree.build, "bin", "kestrane_tests"), "--gtest_fail_fast",
+                                 "--gtest_brief=1"], cwd=os.path.join(tree.build, "bin"), env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, timeout=timeout)
         return result.returncode == 0
     except subprocess.TimeoutExpired:
         return False
 
 
+def run_mutant(tree, m, timeout):
+    """The outcome of one mutant in one tree; the file is restored whatever happens."""
+    path = os.path.join(tree.src, m.file)
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    count = text.count(m.original)
+    if count != 1:
+        return "not found" if count == 0 else "ambiguous"
+    at = text.index(m.original)
+    m.line = text.count("\n", 0, at) + 1
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text[:at] + m.replacement + text[at + len(m.original):])
+        if not build(tree, 900):
+            return "not compiling"
+        return "survived" if suite(tree, timeout) else "killed"
+    finally:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+
+
+def report(label, mutants, column):
+    outcomes = [m.outcomes[column] for m in mutants]
+    tally = {o: outcomes.count(o) for o in ("killed", "survived", "not compiling")}
+    missing = [m for m in mutants if m.outcomes[column] in ("not found", "ambiguous")]
+    print(f"== {label}: killed {tally['killed']}, survived {tally['survived']}, not compiling "
+          f"{tally['not compiling']} (of {sum(tally.values())} counted; {len(missing)} not found or ambiguous)")
+    for m in missing:
+        print(f"   {m.outcomes[column]}: #{m.number} {m.file}: {m.original.splitlines()[0].strip()}")
+    print(f"== {label}: survivors")
+    for m in sorted((m for m in mutants if m.outcomes[column] == "survived"), key=lambda m: (m.file, m.line)):
+        print(f"   {m.file}:{m.line}  #{m.number}  {m.original.splitlines()[0].strip()}  ->  "
+              f"{m.replacement.splitlines()[0].strip()}" + (f"  ({m.note})" if m.note else ""))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", default=os.path.join(ROOT, "tools", "mutants.txt"))
     parser.add_argument("--only", default="", help="run only the mutants of files containing this text")
+    parser.add_argument("--numbers", default="", help="run only the mutants with these numbers (1, 2, ...)")
     parser.add_argument("--timeout", type=int, default=600, help="seconds for one run of the suite")
+    parser.add_argument("--against", default="",
+                        help="another checkout (an earlier state of this one) whose suite meets each mutant too")
     args = parser.parse_args()
 
     mutants = [m for m in parse(args.list) if args.only in m.file]
-    copy_tree()
-    print(f"== {len(mutants)} mutants; the copy is in {SRC}", flush=True)
-    if not build(3600):
-        raise SystemExit("the unmutated copy does not build")
-    started = time.time()
-    if not suite(args.timeout):
-        raise SystemExit("the suite fails on the unmutated copy")
-    print(f"== the unmutated suite passes in {time.time() - started:.0f}s", flush=True)
+    if args.numbers:
+        wanted = {int(n) for n in args.numbers.split(",")}
+        mutants = [m for m in mutants if m.number in wanted]
+    trees = [Tree(ROOT, "src")] + ([Tree(args.against, "against")] if args.against else [])
+    labels = ["this tree"] + ([args.against] if args.against else [])
+    for tree in trees:
+        copy_tree(tree)
+        if not build(tree, 3600):
+            raise SystemExit(f"the unmutated copy of {tree.root} does not build")
+        started = time.time()
+        if not suite(tree, args.timeout):
+            raise SystemExit(f"the suite of {tree.root} fails unmutated")
+        print(f"== {tree.root}: the unmutated suite passes in {time.time() - started:.0f}s", flush=True)
+    print(f"== {len(mutants)} mutants", flush=True)
 
     for m in mutants:
-        path = os.path.join(SRC, m.file)
-        with open(path, encoding="utf-8") as f:
-            text = f.read()
-        count = text.count(m.original)
-        if count != 1:
-            m.outcome = "not found" if count == 0 else "ambiguous"
-        else:
-            at = text.index(m.original)
-            m.line = text.count("\n", 0, at) + 1
-            try:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(text[:at] + m.replacement + text[at + len(m.original):])
-                if not build(900):
-                    m.outcome = "not compiling"
-                else:
-                    m.outcome = "survived" if suite(args.timeout) else "killed"
-            finally:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(text)
-        print(f"{m.number:3} {m.outcome:13} {m.file}:{m.line}" + (f"  ({m.note})" if m.note else ""), flush=True)
+        m.outcomes = [run_mutant(tree, m, args.timeout) for tree in trees]
+        print(f"{m.number:3} " + " ".join(f"{o:13}" for o in m.outcomes) + f" {m.file}:{m.line}" +
+              (f"  ({m.note})" if m.note else ""), flush=True)
 
-    counted = [m for m in mutants if m.outcome in ("killed", "survived", "not compiling")]
-    tally = {o: sum(m.outcome == o for m in mutants) for o in ("killed", "survived", "not compiling")}
-    missing = [m for m in mutants if m not in counted]
-    print(f"== killed {tally['killed']}, survived {tally['survived']}, not compiling {tally['not compiling']} "
-          f"(of {len(counted)} counted; {len(missing)} not found or ambiguous)")
-    for m in missing:
-        print(f"   {m.outcome}: #{m.number} {m.file}: {m.original.splitlines()[0].strip()}")
-    print("== survivors")
-    for m in sorted((m for m in mutants if m.outcome == "survived"), key=lambda m: (m.file, m.line)):
-        print(f"   {m.file}:{m.line}  #{m.number}  {m.original.splitlines()[0].strip()}  ->  "
-              f"{m.replacement.splitlines()[0].strip()}" + (f"  ({m.note})" if m.note else ""))
-    # The build left behind is the unmutated one again.
-    build(3600)
+    for column, label in enumerate(labels):
+        report(label, mutants, column)
+    # The builds left behind are the unmutated ones again.
+    for tree in trees:
+        build(tree, 3600)
 
 
 if __name__ == "__main__":
