@@ -2,7 +2,7 @@
 // show. The same tests run natively against the emulation and under Wine against the
 // real advapi32 and crypt32, so a test that passes only natively shows the emulation
 // is wrong.
-#include "TestSupport.h"
+#include "tests/RegistryFixture.h"
 
 #ifndef _WIN32
 #include "platform/native/Emulation.h"
@@ -13,6 +13,7 @@
 
 namespace {
 
+using KestraneTest::DeleteTree;
 using KestraneTest::U8;
 using KestraneTest::W;
 using KestraneTest::WString;
@@ -26,18 +27,6 @@ struct Key {
         if (h != nullptr) RegCloseKey(h);
     }
 };
-
-void DeleteTree(HKEY root, const WString& path) {
-    Key key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key.h) != ERROR_SUCCESS) return;
-    WCHAR name[300];
-    for (;;) {
-        DWORD length = 300;
-        if (RegEnumKeyExW(key.h, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        DeleteTree(root, path + W("\\") + name);
-    }
-    RegDeleteKeyW(root, path.c_str());
-}
 
 // Every test works in its own scratch key below HKLM and removes it afterwards.
 class RegistrySemantics : public ::testing::Test {
