@@ -2,21 +2,23 @@
 """Runs the fixed mutant list (tools/mutants.txt) against the native suite.
 
 The checkout is copied to build/mutants/src (tracked and new files, as they are now),
-so the worktree itself is never changed. Each mutant is applied to the copy, the
+so the worktree itself is never changed (unless --in-place asks for it). Each mutant is applied to the copy, the
 copy's native-mutants build (no sanitizers) is rebuilt incrementally, and
 kestrane_tests runs with --gtest_fail_fast under a time limit; the file is put back
 before the next one whatever happened. A mutant whose original text is missing from
 its file (or is there more than once) is reported and not counted.
 
 With --against OTHER, an earlier state of the checkout (say `git archive` of a commit,
-unpacked) meets every mutant as well, in build/mutants/against: one pass gives both
+unpacked) meets every mutant as well, in its own build/mutants/src: one pass gives both
 suites' figures, and the second tree's compiles come from ccache.
 
 usage: tools/mutants.py [--list FILE] [--only SUBSTRING] [--numbers N,N..] [--timeout SECONDS] [--against DIR]
+                       [--in-place]
 """
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -25,11 +27,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 class Tree:
-    """A checkout and the scratch copy the mutants are applied to."""
+    """A checkout and where the mutants are applied: its scratch copy, <root>/build/mutants/src,
+    or the checkout itself (in place: its own native-mutants build, nothing copied)."""
 
-    def __init__(self, root, name):
+    def __init__(self, root, in_place=False):
         self.root = os.path.abspath(root)
-        self.src = os.path.join(ROOT, "build", "mutants", name)
+        self.in_place = in_place
+        self.src = self.root if in_place else os.path.join(self.root, "build", "mutants", "src")
         self.build = os.path.join(self.src, "build", "native-mutants")
 
 
@@ -94,6 +98,8 @@ def source_files(root):
 
 
 def copy_tree(tree):
+    if tree.in_place:
+        return
     os.makedirs(tree.src, exist_ok=True)
     for name in source_files(tree.root):
         source = os.path.join(tree.root, name)
@@ -171,13 +177,17 @@ def main():
     parser.add_argument("--timeout", type=int, default=600, help="seconds for one run of the suite")
     parser.add_argument("--against", default="",
                         help="another checkout (an earlier state of this one) whose suite meets each mutant too")
+    parser.add_argument("--in-place", action="store_true",
+                        help="mutate this checkout itself (restored after each mutant) and use its own build")
     args = parser.parse_args()
+    # A stopped run still puts the file it changed back (the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
 
     mutants = [m for m in parse(args.list) if args.only in m.file]
     if args.numbers:
         wanted = {int(n) for n in args.numbers.split(",")}
         mutants = [m for m in mutants if m.number in wanted]
-    trees = [Tree(ROOT, "src")] + ([Tree(args.against, "against")] if args.against else [])
+    trees = [Tree(ROOT, args.in_place)] + ([Tree(args.against)] if args.against else [])
     labels = ["this tree"] + ([args.against] if args.against else [])
     for tree in trees:
         copy_tree(tree)
