@@ -159,7 +159,7 @@ coverage() {
   (cd build/native-coverage/bin && KESTRANE_LOG=off ./kestrane_tests --gtest_brief=1)
   # The suite's threads update the counters atomically (see the preset); CMake's own
   # compiler probes left data files of no interest.
-  gcovr --root . --object-directory build/native-coverage --exclude-directories 'build/native-coverage/CMakeFiles/3' \
+  gcovr --root . build/native-coverage --exclude-directories 'build/native-coverage/CMakeFiles/3' \
     --json build/native-coverage/coverage.json --filter 'access/' --filter 'commands/' --filter 'json/' --filter 'service/' --filter 'logging/'
   python3 tools/coverage-summary.py build/native-coverage/coverage.json access commands json service logging
 }
