@@ -107,9 +107,11 @@ def copy_tree(tree):
             continue  # deleted in the worktree
         target = os.path.join(tree.src, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        # Unchanged files keep their time stamps, so the incremental build stays small.
+        # Unchanged files keep their time stamps, so the incremental build stays small; a
+        # changed one gets the time of the copy, newer than any object built before it
+        # (a mutant a stopped run left behind among them).
         if not os.path.exists(target) or open(source, "rb").read() != open(target, "rb").read():
-            shutil.copy2(source, target)
+            shutil.copyfile(source, target)
 
 
 def build(tree, timeout):
