@@ -176,7 +176,8 @@ def main():
     parser.add_argument("--list", default=os.path.join(ROOT, "tools", "mutants.txt"))
     parser.add_argument("--only", default="", help="run only the mutants of files containing this text")
     parser.add_argument("--numbers", default="", help="run only the mutants with these numbers (1, 2, ...)")
-    parser.add_argument("--timeout", type=int, default=600, help="seconds for one run of the suite")
+    parser.add_argument("--timeout", type=int, default=120,
+                        help="seconds for one run of the suite (a mutant that hangs it is killed)")
     parser.add_argument("--against", default="",
                         help="another checkout (an earlier state of this one) whose suite meets each mutant too")
     parser.add_argument("--in-place", action="store_true",
