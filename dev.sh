@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|package|demo|bench
+# One entry point for everything: ./dev.sh setup|build|test|fuzz|soak|package|demo|bench|coverage|mutants
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine64-tools rapidjson-dev googletest cmake ninja-build
-          clang libclang-rt-14-dev libbenchmark-dev valgrind python3 wixl msitools osslsigncode openssl)
+          clang libclang-rt-14-dev libbenchmark-dev valgrind python3 wixl msitools osslsigncode openssl gcovr)
 
 missing_packages() {
   local p
@@ -151,6 +151,25 @@ bench() {
   echo "== wrote BENCHMARKS.md"
 }
 
+# Line coverage of the module by the native suite (no sanitizers), per folder and in total.
+coverage() {
+  build native-coverage
+  find build/native-coverage -name '*.gcda' -delete
+  echo "== run the native suite"
+  (cd build/native-coverage/bin && KESTRANE_LOG=off ./kestrane_tests --gtest_brief=1)
+  # The suite's threads update the counters atomically (see the preset); CMake's own
+  # compiler probes left data files of no interest.
+  gcovr --root . build/native-coverage --exclude-directories 'build/native-coverage/CMakeFiles/3' \
+    --json build/native-coverage/coverage.json --filter 'access/' --filter 'commands/' --filter 'json/' --filter 'service/' --filter 'logging/'
+  python3 tools/coverage-summary.py build/native-coverage/coverage.json access commands json service logging
+}
+
+# The fixed mutant list, each rebuilt and run against the native suite, at the lowest
+# priority: the machine is shared.
+mutants() {
+  nice -n 19 python3 tools/mutants.py "$@"
+}
+
 cmd="${1:-}"
 shift || true
 case "$cmd" in
@@ -162,5 +181,7 @@ case "$cmd" in
   package) setup; package ;;
   demo) setup; demo ;;
   bench) setup; bench ;;
-  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz|native-bench]|test|fuzz [seconds]|soak|package|demo|bench" >&2; exit 2 ;;
+  coverage) setup; coverage ;;
+  mutants) setup; mutants "$@" ;;
+  *) echo "usage: ./dev.sh setup|build [native|windows|native-tsan|fuzz|native-bench|native-coverage]|test|fuzz [seconds]|soak|package|demo|bench|coverage|mutants [--only FILE]" >&2; exit 2 ;;
 esac

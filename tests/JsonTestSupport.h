@@ -1,8 +1,11 @@
-// A parsed request document for the tests that call the JSON helpers directly.
+// JSON for the tests: a parsed request document for the helpers that take one, the
+// fixed beginnings of the lines those helpers write, and replies as text or parsed.
 #pragma once
 
 #include "json/Json.h"
 #include "tests/TestSupport.h"
+
+#include <rapidjson/document.h>
 
 namespace KestraneTest {
 
@@ -15,9 +18,23 @@ struct Parsed {
     Svc::JsonDocument doc;
 };
 
-// The fixed beginnings of the lines the JSON helpers write.
 inline const std::string kGetLine = "Qv::Corvane::Server::Services::JsonUtils.GetJsonValue - ";
 inline const std::string kParseLine = "Qv::Corvane::Server::Services::JsonUtils.ParseJsonValue - ";
 inline const std::string kNullLine = "Qv::Corvane::Server::Services::UtilHelper.NullChecker - ";
+
+// Compact JSON text of a value.
+inline std::string ToJson(const Svc::JsonValue& value) {
+    Svc::JsonStringBuffer buffer;
+    Svc::JsonWriter writer(buffer);
+    value.Accept(writer);
+    return U8(buffer.GetString());
+}
+
+inline rapidjson::Document ParseReply(const std::string& text) {
+    rapidjson::Document doc;
+    doc.Parse(text.c_str());
+    EXPECT_FALSE(doc.HasParseError()) << text;
+    return doc;
+}
 
 }  // namespace KestraneTest

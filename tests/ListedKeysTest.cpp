@@ -68,15 +68,6 @@ private:
     std::string made_;  // the first key that had to be made, empty when the entry existed
 };
 
-std::string KeyOnly(const std::string& path) { return "{\"keyPath\":" + Quote(path) + "}"; }
-std::string Value(const std::string& path) {
-    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":\"KestraneProbe\"}";
-}
-std::string WriteValue(const std::string& path) {
-    return "{\"keyPath\":" + Quote(path) +
-           ",\"regKeyValueName\":\"KestraneProbe\",\"requestedDataType\":1,\"writeDataValue\":\"w\"}";
-}
-
 }  // namespace
 
 TEST(ListedKeys, EveryEntryAnswersEachCommandItsListAllows) {
@@ -110,16 +101,16 @@ TEST(ListedKeys, EveryEntryAnswersEachCommandItsListAllows) {
             const bool readable = Svc::Kestrane::KestraneServiceWhiteList::IsKeyPathInWhiteList(
                 Svc::WhiteListAccessMode::Read, wideEntry.c_str(), WIDE("test"));
             const std::string unread = "{}";
-            std::vector<Step> steps = {{4, Value(entry), readable ? "" : unread},
-                                       {8, KeyOnly(entry), readable ? "" : unread},
-                                       {128, KeyOnly(entry), readable ? "" : unread}};
+            std::vector<Step> steps = {{4, Req::Value(entry, "KestraneProbe"), readable ? "" : unread},
+                                       {8, Req::Key(entry), readable ? "" : unread},
+                                       {128, Req::Key(entry), readable ? "" : unread}};
             if (write) {
-                const Step more[] = {{2, KeyOnly(entry), "{\"result\":true}"},
-                                     {16, WriteValue(entry), "{\"result\":true}"},
-                                     {2, KeyOnly(child), "{\"result\":true}"},
-                                     {16, WriteValue(child), "{\"result\":true}"},
-                                     {64, Value(child), "{\"result\":true}"},
-                                     {32, KeyOnly(child), "{\"result\":true}"}};
+                const Step more[] = {{2, Req::Key(entry), "{\"result\":true}"},
+                                     {16, Req::Write(entry, "KestraneProbe", REG_SZ, "\"w\""), "{\"result\":true}"},
+                                     {2, Req::Key(child), "{\"result\":true}"},
+                                     {16, Req::Write(child, "KestraneProbe", REG_SZ, "\"w\""), "{\"result\":true}"},
+                                     {64, Req::Value(child, "KestraneProbe"), "{\"result\":true}"},
+                                     {32, Req::Key(child), "{\"result\":true}"}};
                 steps.insert(steps.end(), std::begin(more), std::end(more));
             }
             for (const Step& step : steps) {

@@ -130,6 +130,30 @@ std::string Quote(const std::string& text) {
     return out + "\"";
 }
 
+namespace Req {
+std::string Key(const std::string& path) { return "{\"keyPath\":" + Quote(path) + ",\"expandString\":false}"; }
+std::string Value(const std::string& path, const std::string& name) {
+    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":" + Quote(name) + ",\"expandString\":false}";
+}
+std::string Write(const std::string& path, const std::string& name, int type, const std::string& dataJson) {
+    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":" + Quote(name) +
+           ",\"requestedDataType\":" + std::to_string(type) + ",\"writeDataValue\":" + dataJson + "}";
+}
+}  // namespace Req
+
+void ExpectReplies(Svc::QVService* service, const std::vector<ReplyRow>& rows, Svc::AccessPolicy* policy) {
+    for (const ReplyRow& row : rows) {
+        LogCapture capture;
+        const Reply reply = Execute(service, row.id, row.request, policy);
+        const std::string where = "id " + std::to_string(row.id) + " " + row.request;
+        EXPECT_EQ(reply.status, row.status) << where;
+        if (row.text) {
+            EXPECT_EQ(reply.text, row.text) << where;
+        }
+        EXPECT_EQ(capture.Messages(), row.log) << where;
+    }
+}
+
 Bytes UnitBytes(const WString& units) {
     Bytes bytes(units.size() * sizeof(WCHAR));
     if (!units.empty()) std::memcpy(bytes.data(), units.data(), bytes.size());

@@ -48,6 +48,27 @@ LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& targ
 // A JSON string literal for the text, with backslashes and quotes escaped.
 std::string Quote(const std::string& text);
 
+// Request texts. Each names expandString, so a read logs only its own lines.
+namespace Req {
+std::string Key(const std::string& path);
+std::string Value(const std::string& path, const std::string& name);
+std::string Write(const std::string& path, const std::string& name, int type, const std::string& dataJson);
+}  // namespace Req
+
+// The beginning of the lines the commands log.
+inline const std::string kServicePrefix = "Qv::Corvane::Server::Services::Kestrane::KestraneService.";
+
+// One request and everything it must give: status, response text (nullptr: any) and
+// the exact log lines.
+struct ReplyRow {
+    int32_t id;
+    std::string request;
+    uint32_t status;
+    const char* text;
+    std::vector<std::string> log;
+};
+void ExpectReplies(Svc::QVService* service, const std::vector<ReplyRow>& rows, Svc::AccessPolicy* policy = nullptr);
+
 // UTF-16 code units as registry bytes, with no terminator unless given.
 Bytes UnitBytes(const WString& units);
 

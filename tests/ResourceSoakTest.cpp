@@ -59,28 +59,25 @@ TEST(Soak, MixedCallsLeaveMemoryAndHandlesFlat) {
     key.SetString("Text", "some text");
     key.SetValue("Blob", REG_BINARY, Bytes(100, 0x42));
     key.CreateKey("Child");
-    const std::string path = Quote(key.Path());
-    const std::string leaf = Quote(key.Path("Leaf"));
+    const std::string path = key.Path();
+    const std::string leaf = key.Path("Leaf");
     // Every command, its successes and its refusals, and the failures in between.
     const std::vector<Call> mix = {
-        {0, "{\"keyPath\":" + path + "}", Svc::Success},
-        {2, "{\"keyPath\":" + leaf + "}", Svc::Success},
-        {16, "{\"keyPath\":" + leaf + ",\"regKeyValueName\":\"M\",\"requestedDataType\":7,\"writeDataValue\":[\"a\",\"b\"]}",
-         Svc::Success},
-        {16, "{\"keyPath\":" + leaf + ",\"regKeyValueName\":\"B\",\"requestedDataType\":3,\"writeDataValue\":\"AAEC\"}",
-         Svc::Success},
-        {4, "{\"keyPath\":" + path + ",\"regKeyValueName\":\"Blob\"}", Svc::Success},
-        {8, "{\"keyPath\":" + path + ",\"expandString\":true}", Svc::Success},
-        {128, "{\"keyPath\":" + path + "}", Svc::Success},
-        {64, "{\"keyPath\":" + leaf + ",\"regKeyValueName\":\"M\"}", Svc::Success},
-        {64, "{\"keyPath\":" + leaf + ",\"regKeyValueName\":\"B\"}", Svc::Success},
-        {32, "{\"keyPath\":" + leaf + "}", Svc::Success},
-        {4, "{\"keyPath\":" + path + ",\"regKeyValueName\":\"Missing\"}", Svc::GeneralFailure},
-        {8, "{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SAM\"}", Svc::NotWhiteListed},
-        {16, "{\"keyPath\":" + leaf + ",\"regKeyValueName\":\"X\",\"requestedDataType\":5,\"writeDataValue\":1}",
-         Svc::InvalidDataType},
+        {0, Req::Key(path), Svc::Success},
+        {2, Req::Key(leaf), Svc::Success},
+        {16, Req::Write(leaf, "M", REG_MULTI_SZ, R"(["a","b"])"), Svc::Success},
+        {16, Req::Write(leaf, "B", REG_BINARY, R"("AAEC")"), Svc::Success},
+        {4, Req::Value(path, "Blob"), Svc::Success},
+        {8, "{\"keyPath\":" + Quote(path) + ",\"expandString\":true}", Svc::Success},
+        {128, Req::Key(path), Svc::Success},
+        {64, Req::Value(leaf, "M"), Svc::Success},
+        {64, Req::Value(leaf, "B"), Svc::Success},
+        {32, Req::Key(leaf), Svc::Success},
+        {4, Req::Value(path, "Missing"), Svc::GeneralFailure},
+        {8, Req::Key("HKEY_LOCAL_MACHINE\\SAM"), Svc::NotWhiteListed},
+        {16, Req::Write(leaf, "X", REG_DWORD_BIG_ENDIAN, "1"), Svc::InvalidDataType},
         // Outside an RPC call there is no caller, so no hive: the lookup fails each time.
-        {0, "{\"keyPath\":\"HKEY_CURRENT_USER\\\\SOFTWARE\\\\QV\"}", Svc::RootKeyNotFound},
+        {0, Req::Key("HKEY_CURRENT_USER\\SOFTWARE\\QV"), Svc::RootKeyNotFound},
         {4, "[[[[{\"keyPath\":", Svc::InvalidJson},
         {256, "{}", Svc::UnsupportedFunction},
     };

@@ -1,17 +1,11 @@
 // The promise of the JSON forms: what id 4 returns for a writable type, written back
 // unchanged with id 16, reads back identical, as JSON and as registry bytes.
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 using namespace KestraneTest;
 
 namespace {
-
-struct Trip {
-    std::string label;
-    DWORD type;
-    Bytes bytes;
-};
 
 Bytes Pattern(std::size_t size) {
     Bytes bytes(size);
@@ -25,23 +19,14 @@ Bytes Int64Bytes(int64_t value) {
     return bytes;
 }
 
-// The value object id 4 answers, or "" when the read fails.
+// The valueData id 4 answers, as JSON text, or "" when the read fails.
 std::string ReadBack(const LoadedService& service, const ScratchKey& key, const std::string& name) {
-    const Reply reply = Execute(service.get(), 4,
-                                "{\"keyPath\":" + Quote(key.Path()) + ",\"regKeyValueName\":" + Quote(name) + "}");
+    const Reply reply = Execute(service.get(), 4, Req::Value(key.Path(), name));
     if (reply.status != Svc::Success) return "";
     const rapidjson::Document doc = ParseReply(reply.text);
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    doc["result"][name.c_str()].Accept(writer);
-    return buffer.GetString();
-}
-
-std::string ValueData(const std::string& valueObject) {
-    rapidjson::Document doc = ParseReply(valueObject);
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    doc["valueData"].Accept(writer);
+    doc["result"][name.c_str()]["valueData"].Accept(writer);
     return buffer.GetString();
 }
 
@@ -50,35 +35,34 @@ std::string ValueData(const std::string& valueObject) {
 TEST(RoundTrip, EveryWritableTypeSurvivesReadWriteRead) {
     ScratchKey key("RoundTrip");
     LoadedService service;
-    const Trip trips[] = {
+    const struct {
+        const char* label;
+        DWORD type;
+        Bytes bytes;
+    } trips[] = {
         {"empty string", REG_SZ, UnitBytes(WString(1, 0))},
         {"string", REG_SZ, UnitBytes(W(std::string("h\xC3\xA9llo \xF0\x9F\x98\x80\0", 12)))},
         {"expand string", REG_EXPAND_SZ, UnitBytes(W(std::string("%SystemRoot%\\x\0", 15)))},
         {"empty multi-string", REG_MULTI_SZ, UnitBytes(WString(1, 0))},
-        {"multi-string", REG_MULTI_SZ, UnitBytes(W(std::string("a\0bc\0\0", 6)))},
         {"multi-string with an empty element", REG_MULTI_SZ, UnitBytes(W(std::string("a\0\0b\0\0", 6)))},
         {"dword -1", REG_DWORD, Bytes(4, 0xFF)},
-        {"dword 0", REG_DWORD, Bytes(4, 0)},
         {"dword INT32_MIN", REG_DWORD, Bytes{0, 0, 0, 0x80}},
-        {"qword -1", REG_QWORD, Int64Bytes(-1)},
         {"qword INT64_MIN", REG_QWORD, Int64Bytes(INT64_MIN)},
         {"qword INT64_MAX", REG_QWORD, Int64Bytes(INT64_MAX)},
         {"binary 1", REG_BINARY, Pattern(1)},
-        {"binary 48", REG_BINARY, Pattern(48)},
         {"binary 49", REG_BINARY, Pattern(49)},
         {"binary 4096", REG_BINARY, Pattern(4096)},
     };
     int n = 0;
-    for (const Trip& trip : trips) {
+    for (const auto& trip : trips) {
         const std::string original = "Original" + std::to_string(n);
         const std::string copy = "Copy" + std::to_string(n++);
         key.SetValue(original, trip.type, trip.bytes);
         const std::string first = ReadBack(service, key, original);
         ASSERT_FALSE(first.empty()) << trip.label;
-        const std::string write = "{\"keyPath\":" + Quote(key.Path()) + ",\"regKeyValueName\":" + Quote(copy) +
-                                  ",\"requestedDataType\":" + std::to_string(trip.type) +
-                                  ",\"writeDataValue\":" + ValueData(first) + "}";
-        EXPECT_EQ(Execute(service.get(), 16, write).status, Svc::Success) << trip.label;
+        EXPECT_EQ(Execute(service.get(), 16, Req::Write(key.Path(), copy, static_cast<int>(trip.type), first)).status,
+                  Svc::Success)
+            << trip.label;
         EXPECT_EQ(ReadBack(service, key, copy), first) << trip.label;
         DWORD type = 0;
         Bytes bytes;
@@ -86,27 +70,4 @@ TEST(RoundTrip, EveryWritableTypeSurvivesReadWriteRead) {
         EXPECT_EQ(type, trip.type) << trip.label;
         EXPECT_EQ(bytes, trip.bytes) << trip.label;
     }
-}
-
-TEST(RoundTrip, FormsThatCannotSurviveAndWhy) {
-    ScratchKey key("RoundTripLosses");
-    LoadedService service;
-    // A value without data cannot be read at all: there is nothing to write back.
-    key.SetValue("EmptyBinary", REG_BINARY, Bytes{});
-    EXPECT_EQ(ReadBack(service, key, "EmptyBinary"), "");
-
-    // A string stored without its terminator: Wine adds the NUL when the value is
-    // stored, so it reads as the same text and writes back as stored. Windows keeps the
-    // bytes as given, and its RegGetValueW wants room for the terminator it adds, so
-    // the read with the queried size is expected to fail there (234).
-    key.SetValue("Unterminated", REG_SZ, UnitBytes(W("abc")));
-    EXPECT_EQ(ReadBack(service, key, "Unterminated"), R"({"dataType":1,"valueData":"abc"})");
-
-    // Text after an inner NUL of a string is not part of the JSON string.
-    key.SetValue("InnerNul", REG_SZ, UnitBytes(W(std::string("ab\0cd\0", 6))));
-    EXPECT_EQ(ReadBack(service, key, "InnerNul"), R"({"dataType":1,"valueData":"ab"})");
-
-    // A multi-string without its final NUL loses its last string.
-    key.SetValue("NoListEnd", REG_MULTI_SZ, UnitBytes(W(std::string("a\0b\0", 4))));
-    EXPECT_EQ(ReadBack(service, key, "NoListEnd"), R"({"dataType":7,"valueData":["a"]})");
 }

@@ -1,7 +1,7 @@
 // Eight host threads at once on one service object, the way a host serves concurrent
 // clients: every command, on keys of each thread's own and on keys they all share.
 // Natively this also runs under ThreadSanitizer (the native-tsan preset).
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 #include "tests/RegistryFixture.h"
 
 #include <set>
@@ -25,17 +25,6 @@ struct Step {
     std::string request;
     std::string expected;  // the exact reply text, or "" when any success will do
 };
-
-std::string KeyOnly(const std::string& path) { return "{\"keyPath\":" + Quote(path) + "}"; }
-
-std::string Named(const std::string& path, const std::string& name) {
-    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":" + Quote(name) + "}";
-}
-
-std::string Write(const std::string& path, const std::string& name, int type, const std::string& data) {
-    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":" + Quote(name) +
-           ",\"requestedDataType\":" + std::to_string(type) + ",\"writeDataValue\":" + data + "}";
-}
 
 // One thread's work. Its own key goes through a whole life each round, so every answer
 // there is known exactly; on the shared key only what holds whatever the others do is
@@ -70,27 +59,27 @@ private:
         const std::string number = std::to_string(index_ * 1000 + round);
         const std::string text = Quote(std::to_string(index_) + "-" + std::to_string(round));
         const Step steps[] = {
-            {2, KeyOnly(leaf), "{\"result\":true}"},
-            {16, Write(leaf, "N", REG_DWORD, number), "{\"result\":true}"},
-            {16, Write(leaf, "S", REG_SZ, text), "{\"result\":true}"},
-            {4, Named(leaf, "N"), "{\"result\":{\"N\":{\"dataType\":4,\"valueData\":" + number + "}}}"},
-            {8, KeyOnly(leaf),
+            {2, Req::Key(leaf), "{\"result\":true}"},
+            {16, Req::Write(leaf, "N", REG_DWORD, number), "{\"result\":true}"},
+            {16, Req::Write(leaf, "S", REG_SZ, text), "{\"result\":true}"},
+            {4, Req::Value(leaf, "N"), "{\"result\":{\"N\":{\"dataType\":4,\"valueData\":" + number + "}}}"},
+            {8, Req::Key(leaf),
              "{\"result\":{\"N\":{\"dataType\":4,\"valueData\":" + number + "},\"S\":{\"dataType\":1,\"valueData\":" +
                  text + "}}}"},
-            {128, KeyOnly(key_.Path(own)), "{\"result\":{" + Quote(leafName) + ":{}}}"},
-            {0, KeyOnly(leaf), "{\"result\":true}"},
-            {64, Named(leaf, "N"), "{\"result\":true}"},
-            {64, Named(leaf, "S"), "{\"result\":true}"},
-            {32, KeyOnly(leaf), "{\"result\":true}"},
-            {0, KeyOnly(leaf), "{\"result\":false}"},
+            {128, Req::Key(key_.Path(own)), "{\"result\":{" + Quote(leafName) + ":{}}}"},
+            {0, Req::Key(leaf), "{\"result\":true}"},
+            {64, Req::Value(leaf, "N"), "{\"result\":true}"},
+            {64, Req::Value(leaf, "S"), "{\"result\":true}"},
+            {32, Req::Key(leaf), "{\"result\":true}"},
+            {0, Req::Key(leaf), "{\"result\":false}"},
         };
         for (const Step& step : steps) Check(step, Svc::Success);
         // A refusal, which logs a warning from every thread at once.
-        Check({4, Named("HKEY_LOCAL_MACHINE\\SAM\\SAM", "N"), "{}"}, Svc::NotWhiteListed);
+        Check({4, Req::Value("HKEY_LOCAL_MACHINE\\SAM\\SAM", "N"), "{}"}, Svc::NotWhiteListed);
 #ifndef _WIN32
         const std::string mine = "HKEY_CURRENT_USER\\SOFTWARE\\QV\\KestraneStress";
-        Check({16, Write(mine, own, REG_DWORD, number), "{\"result\":true}"}, Svc::Success);
-        Check({4, Named(mine, own), "{\"result\":{" + Quote(own) + ":{\"dataType\":4,\"valueData\":" + number + "}}}"},
+        Check({16, Req::Write(mine, own, REG_DWORD, number), "{\"result\":true}"}, Svc::Success);
+        Check({4, Req::Value(mine, own), "{\"result\":{" + Quote(own) + ":{\"dataType\":4,\"valueData\":" + number + "}}}"},
               Svc::Success);
 #endif
     }
@@ -98,12 +87,12 @@ private:
     void SharedKey(int round) {
         const std::string shared = key_.Path("Shared");
         const std::string mine = Quote("v" + std::to_string(index_));
-        Check({16, Write(shared, "Common", REG_SZ, mine), "{\"result\":true}"}, Svc::Success);
-        Check({2, KeyOnly(key_.Path("Shared\\Sub" + std::to_string(round % 2))), "{\"result\":true}"}, Svc::Success);
+        Check({16, Req::Write(shared, "Common", REG_SZ, mine), "{\"result\":true}"}, Svc::Success);
+        Check({2, Req::Key(key_.Path("Shared\\Sub" + std::to_string(round % 2))), "{\"result\":true}"}, Svc::Success);
 
-        const Reply one = Check({4, Named(shared, "Common"), ""}, Svc::Success);
+        const Reply one = Check({4, Req::Value(shared, "Common"), ""}, Svc::Success);
         if (one.status == Svc::Success) ExpectSharedValue(ParseReply(one.text)["result"]["Common"], "read");
-        const Reply all = Check({8, KeyOnly(shared), ""}, Svc::Success);
+        const Reply all = Check({8, Req::Key(shared), ""}, Svc::Success);
         if (all.status == Svc::Success) {
             const rapidjson::Document doc = ParseReply(all.text);
             if (doc["result"].MemberCount() != 1 || !doc["result"].HasMember("Common"))
@@ -111,7 +100,7 @@ private:
             else
                 ExpectSharedValue(doc["result"]["Common"], "listed");
         }
-        const Reply subkeys = Check({128, KeyOnly(shared), ""}, Svc::Success);
+        const Reply subkeys = Check({128, Req::Key(shared), ""}, Svc::Success);
         if (subkeys.status == Svc::Success) {
             const rapidjson::Document doc = ParseReply(subkeys.text);
             for (auto it = doc["result"].MemberBegin(); it != doc["result"].MemberEnd(); ++it)

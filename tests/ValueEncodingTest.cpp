@@ -1,7 +1,7 @@
 // Registry bytes to JSON on crafted data: odd lengths, missing terminators and short
 // integers are where a converter reads past its data (ASan watches natively).
 #include "service/KestraneService.h"
-#include "tests/JsonText.h"
+#include "tests/JsonTestSupport.h"
 
 using namespace KestraneTest;
 using Qv::Corvane::Server::Services::Kestrane::KestraneService;
