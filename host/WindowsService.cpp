@@ -24,6 +24,7 @@ public:
     ~ServiceHandle() {
         if (handle_ != nullptr) CloseServiceHandle(handle_);
     }
+    ServiceHandle(ServiceHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
     ServiceHandle(const ServiceHandle&) = delete;
     ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE Get() const { return handle_; }
@@ -113,6 +114,19 @@ bool SetRecovery(SC_HANDLE service) {
     return wine && error == ERROR_INVALID_LEVEL;
 }
 
+// The installed service opened for access; a null handle when it cannot be, with *result 0
+// when there is no such service (nothing to change) and 1 after saying why.
+ServiceHandle OpenInstalledService(DWORD access, int* result) {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager.Get() != nullptr ? OpenServiceW(manager.Get(), kServiceName, access) : nullptr);
+    if (service.Get() == nullptr) {
+        *result = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : 1;
+        if (*result != 0)
+            std::fprintf(stderr, "kestrane-host: cannot open service %ls (error %lu)\n", kServiceName, GetLastError());
+    }
+    return service;
+}
+
 }  // namespace
 
 int InstallService(const HostOptions& options) {
@@ -147,15 +161,9 @@ int InstallService(const HostOptions& options) {
 }
 
 int QuoteServiceCommandLine() {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ServiceHandle service(manager.Get() != nullptr
-                              ? OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG)
-                              : nullptr);
-    if (service.Get() == nullptr) {
-        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
-        std::fprintf(stderr, "kestrane-host: cannot open service %ls (error %lu)\n", kServiceName, GetLastError());
-        return 1;
-    }
+    int opened = 0;
+    const ServiceHandle service = OpenInstalledService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG, &opened);
+    if (service.Get() == nullptr) return opened;
     DWORD needed = 0;
     QueryServiceConfigW(service.Get(), nullptr, 0, &needed);
     std::vector<BYTE> buffer(needed);
@@ -185,16 +193,10 @@ int QuoteServiceCommandLine() {
 }
 
 int ConfigureServiceRecovery() {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    int opened = 0;
     // Restart actions need the right to start the service on the handle that sets them.
-    ServiceHandle service(manager.Get() != nullptr
-                              ? OpenServiceW(manager.Get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START)
-                              : nullptr);
-    if (service.Get() == nullptr) {
-        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
-        std::fprintf(stderr, "kestrane-host: cannot open service %ls (error %lu)\n", kServiceName, GetLastError());
-        return 1;
-    }
+    const ServiceHandle service = OpenInstalledService(SERVICE_CHANGE_CONFIG | SERVICE_START, &opened);
+    if (service.Get() == nullptr) return opened;
     if (!SetRecovery(service.Get())) {
         std::fprintf(stderr, "kestrane-host: cannot set the restart on failure of service %ls (error %lu)\n",
                      kServiceName, GetLastError());
