@@ -147,7 +147,8 @@ void RemoveTree(const fs::path& path) {
 }
 bool MakeSymlink(const fs::path& target, const fs::path& name) { return symlink(target.c_str(), name.c_str()) == 0; }
 bool GiveToSomeoneElse(const fs::path& path) { return chown(path.c_str(), 65534, 65534) == 0; }
-bool LetEveryoneWrite(const fs::path& path) { return chmod(path.c_str(), 0777) == 0; }
+// Others alone, the group not at all: a check of the group's bits alone would miss it.
+bool LetEveryoneWrite(const fs::path& path) { return chmod(path.c_str(), fs::is_directory(path) ? 0703 : 0602) == 0; }
 bool MakeHardLink(const fs::path& target, const fs::path& name) { return link(target.c_str(), name.c_str()) == 0; }
 void ExpectOnlyTheServiceHasAccess(const fs::path& path) {
     struct stat info;

@@ -151,32 +151,20 @@ static void EveryTypedCall(KestraneSession* session) {
 static void EveryTypeRoundTrips(KestraneSession* session) {
     static const wchar_t* const multi[] = {L"a", L"", L"b\u00e9c"};
     unsigned char bytes[49]; /* more than one 64-character line of Base64 */
-    KestraneValue cases[12];
-    size_t n = 0;
     for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = (unsigned char)(i * 37 + 255);
-    cases[n++] = Text(REG_SZ, L"");
-    cases[n++] = Text(REG_SZ, L"\u00fcnic\u00f6de \U0001F600");
-    cases[n++] = Text(REG_EXPAND_SZ, L"%SystemRoot%\\x");
-    for (int i = 0; i < 4; ++i) {
-        memset(&cases[n], 0, sizeof cases[n]);
-        cases[n].type = i < 2 ? REG_DWORD : REG_QWORD;
-        if (i == 0) cases[n].data.dword = 0xFFFFFFFFu;
-        if (i == 1) cases[n].data.dword = 0x80000000u;
-        if (i == 2) cases[n].data.qword = 0xFFFFFFFFFFFFFFFFull;
-        if (i == 3) cases[n].data.qword = 0x8000000000000000ull;
-        ++n;
-    }
-    memset(&cases[n], 0, sizeof cases[n]);
-    cases[n].type = REG_BINARY;
-    cases[n].data.binary.bytes = bytes;
-    cases[n++].data.binary.size = sizeof bytes;
-    memset(&cases[n], 0, sizeof cases[n]);
-    cases[n].type = REG_MULTI_SZ;
-    cases[n].data.multi.items = multi;
-    cases[n++].data.multi.count = COUNT(multi);
-    memset(&cases[n], 0, sizeof cases[n]);
-    cases[n++].type = REG_MULTI_SZ; /* the empty list */
-    for (size_t i = 0; i < n; ++i) {
+    const KestraneValue cases[] = {
+        {REG_SZ, {.text = L""}},
+        {REG_SZ, {.text = L"\u00fcnic\u00f6de \U0001F600"}},
+        {REG_EXPAND_SZ, {.text = L"%SystemRoot%\\x"}},
+        {REG_DWORD, {.dword = 0xFFFFFFFFu}},
+        {REG_DWORD, {.dword = 0x80000000u}},
+        {REG_QWORD, {.qword = 0xFFFFFFFFFFFFFFFFull}},
+        {REG_QWORD, {.qword = 0x8000000000000000ull}},
+        {REG_BINARY, {.binary = {bytes, sizeof bytes}}},
+        {REG_MULTI_SZ, {.multi = {multi, COUNT(multi)}}},
+        {REG_MULTI_SZ, {.multi = {NULL, 0}}}, /* the empty list */
+    };
+    for (size_t i = 0; i < COUNT(cases); ++i) {
         unsigned long status = 0;
         KestraneValue* read = NULL;
         ANSWERED(KestraneWriteValue(session, KEY, L"R", &cases[i], &status), KESTRANE_STATUS_SUCCESS);
