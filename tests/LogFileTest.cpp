@@ -86,20 +86,6 @@ void RemoveTree(const fs::path& path) {
     RunUnix(L"/bin/rm", L"-rf " + UnixPath(path));
     Eventually([&] { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
-bool LetEveryoneWrite(const fs::path& path) {
-    EXPLICIT_ACCESS_W access = {};
-    access.grfAccessPermissions = GENERIC_ALL;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
-    PACL dacl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &dacl) != ERROR_SUCCESS) return false;
-    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-    LocalFree(dacl);
-    return result == ERROR_SUCCESS;
-}
 bool MakeHardLink(const fs::path& target, const fs::path& link) {
     return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
@@ -147,8 +133,6 @@ void RemoveTree(const fs::path& path) {
 }
 bool MakeSymlink(const fs::path& target, const fs::path& name) { return symlink(target.c_str(), name.c_str()) == 0; }
 bool GiveToSomeoneElse(const fs::path& path) { return chown(path.c_str(), 65534, 65534) == 0; }
-// Others alone, the group not at all: a check of the group's bits alone would miss it.
-bool LetEveryoneWrite(const fs::path& path) { return chmod(path.c_str(), fs::is_directory(path) ? 0703 : 0602) == 0; }
 bool MakeHardLink(const fs::path& target, const fs::path& name) { return link(target.c_str(), name.c_str()) == 0; }
 void ExpectOnlyTheServiceHasAccess(const fs::path& path) {
     struct stat info;
