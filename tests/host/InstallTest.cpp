@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -197,13 +200,8 @@ bool SetKeySddl(const std::wstring& subkey, const wchar_t* sddl) {
 // The host's log in this prefix, as text.
 std::string HostLog() {
     const wchar_t* data = _wgetenv(L"ProgramData");
-    FILE* file = data ? _wfopen((std::wstring(data) + L"\\Kestrane\\kestrane.log").c_str(), L"rb") : nullptr;
-    std::string bytes;
-    if (file == nullptr) return bytes;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
-    std::fclose(file);
-    return bytes;
+    std::ifstream file(std::filesystem::path(data ? data : L"") / L"Kestrane" / L"kestrane.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // The installed host answers a request through the installed kestrane-cli, which names no
