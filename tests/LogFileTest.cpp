@@ -232,8 +232,8 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
     LogManager::GetLogger()->LogWarning(
         CreateLoggingData(WIDE("%S.%S - %s unable to write json value for $s"), WIDE("c")), "JsonUtils",
         "GetRegKeyValue", valueName.c_str());
-    // Ordinary lines: a refused path and a failed registry call.
-    Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed"));
+    // Ordinary lines: a refused path, in UTF-8 in the file, and a failed registry call.
+    Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed-é€😀"));
     Execute(service.get(), 4, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\NoSuchKey",
                                       ",\"regKeyValueName\":\"v\""));
     FlushLog();
@@ -253,7 +253,7 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
               std::string::npos);
     EXPECT_NE(lines[lines.size() - 2].find(
                   "[test-client] Qv::Corvane::Server::Services::Kestrane::KestraneService.ReadRegistrySubKeys - "
-                  "unable to get root key from keyPath: HKEY_LOCAL_MACHINE\\SOFTWARE\\NotListed"),
+                  "unable to get root key from keyPath: HKEY_LOCAL_MACHINE\\SOFTWARE\\NotListed-é€😀"),
               std::string::npos)
         << lines[lines.size() - 2];
     EXPECT_TRUE(std::regex_search(lines.back(), std::regex(R"(\] [\w:]+\.\w+ failed on function RegOpenKeyEx with result 2$)")))
