@@ -503,16 +503,3 @@ TEST(LogFile, FolderAndFileSomeoneElseControlsAreRefusedAndNeverFollowed) {
         }
     }
 }
-
-#ifdef _WIN32
-// The real default, in the test prefix: %ProgramData%\Kestrane, made or checked as above.
-TEST(LogFile, DefaultFolderIsProgramDataKestrane) {
-    ASSERT_EQ(OpenLogFolder(nullptr), LogFolderCheck::Ready);
-    LogManager::GetLogger()->LogInfo(WIDE("the default folder"));
-    CloseLog();
-    const fs::path folder = fs::path(_wgetenv(L"ProgramData")) / "Kestrane";
-    ExpectOnlyTheServiceHasAccess(folder);
-    ExpectOnlyTheServiceHasAccess(folder / "kestrane.log");
-    EXPECT_NE(Read(folder / "kestrane.log").find("the default folder"), std::string::npos);
-}
-#endif

@@ -4,27 +4,43 @@
 #include "KestraneHost.h"
 #include "rpc/EndpointBinding.h"
 #include "rpc/RpcGuard.h"
-#include "tests/host/HostProcess.h"
+#include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <psapi.h>
+
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
-// A host of the test's own on an endpoint named after it, and a binding to it.
-std::unique_ptr<KestraneTest::ProbeProcess> StartBoundHost(const std::wstring& endpoint, handle_t* binding) {
-    auto host = KestraneTest::StartHost({L"run", L"--endpoint", endpoint}, endpoint);
-    EXPECT_EQ(Kestrane::Host::BindToEndpoint(endpoint, binding), 0u);
-    return host;
+// Binds to the host of endpoint, waiting until it answers (it may still be starting).
+handle_t BindWhenListening(const std::wstring& endpoint, DWORD pid) {
+    handle_t binding = nullptr;
+    EXPECT_EQ(Kestrane::Host::BindToEndpoint(endpoint, &binding), 0u);
+    unsigned long answered = 0;
+    for (int attempt = 0; attempt < 200 && KestraneRpcGuarded([&] { ::ServerIdentity(binding, &answered); }) != 0;
+         ++attempt) {
+        Sleep(50);
+    }
+    EXPECT_EQ(answered, pid);
+    return binding;
 }
 
 TEST(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
-    handle_t binding = nullptr;
-    const auto host = StartBoundHost(L"kestrane-counted-" + std::to_wstring(GetCurrentProcessId()), &binding);
-    ASSERT_FALSE(HasFailure());
+    const std::wstring endpoint = L"kestrane-counted-" + std::to_wstring(GetCurrentProcessId());
+    KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
+    ASSERT_EQ(host.StartError(), 0u);
+    ASSERT_TRUE(host.Resume());
+    handle_t binding = BindWhenListening(endpoint, host.Pid());
+    ASSERT_FALSE(HasFailure()) << host.Output();
 
     KestraneSession session = nullptr;
     long result = -1;
@@ -63,9 +79,11 @@ TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     constexpr std::size_t kHugeRequestUnits = (64u << 20) / sizeof(wchar_t);
     constexpr SIZE_T kPeakBound = SIZE_T{1536} << 20;
     const std::wstring endpoint = L"kestrane-huge-" + std::to_wstring(GetCurrentProcessId());
-    handle_t probe = nullptr;
-    const auto host = StartBoundHost(endpoint, &probe);
-    ASSERT_FALSE(HasFailure());
+    KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
+    ASSERT_EQ(host.StartError(), 0u);
+    ASSERT_TRUE(host.Resume());
+    handle_t probe = BindWhenListening(endpoint, host.Pid());
+    ASSERT_FALSE(HasFailure()) << host.Output();
     const std::wstring request(kHugeRequestUnits, L'r');
     std::atomic<int> refused{0};
     std::vector<std::thread> senders;
@@ -89,13 +107,16 @@ TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
         });
     }
     for (auto& sender : senders) sender.join();
-    const PROCESS_MEMORY_COUNTERS counters = KestraneTest::MemoryOf(host->Pid());
+    PROCESS_MEMORY_COUNTERS counters = {};
+    Qv::Corvane::Server::Services::Kestrane::ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host.Pid()));
+    ASSERT_TRUE(GetProcessMemoryInfo(process.Get(), &counters, sizeof counters));
     std::printf("host peak resident after 16 requests of 64 MiB: %zu MiB\n", counters.PeakWorkingSetSize >> 20);
     EXPECT_EQ(refused.load(), 16);
     EXPECT_LT(counters.PeakWorkingSetSize, kPeakBound);
     unsigned long pid = 0;
     EXPECT_EQ(KestraneRpcGuarded([&] { ::ServerIdentity(probe, &pid); }), 0u);  // still serving
-    EXPECT_EQ(pid, host->Pid());
+    EXPECT_EQ(pid, host.Pid());
     RpcBindingFree(&probe);
 }
 
