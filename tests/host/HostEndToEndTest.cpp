@@ -4,29 +4,53 @@
 #include "rpc/EndpointBinding.h"
 #include "rpc/ProcessAccount.h"
 #include "rpc/ServerIdentity.h"
-#include "tests/host/HostProcess.h"
+#include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <psapi.h>
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 
 namespace {
 
 using Kestrane::Client::ClientSession;
 using Kestrane::Client::Value;
-using KestraneTest::MemoryOf;
 using KestraneTest::ProbeProcess;
-using KestraneTest::StartHost;
 
 constexpr DWORD kCliTimeoutMs = 60000;
 const std::wstring kKey = L"HKLM\\SOFTWARE\\QV\\HostEndToEnd";
 // The host's peak resident memory while 32 clients ask for 20.8 million characters each.
 constexpr SIZE_T kAttackPeakBound = 512u << 20;
+
+// kestrane-host.exe with these arguments, once a session opens on endpoint ("" asks the
+// endpoint mapper); a test failure is recorded when it never answers.
+std::unique_ptr<ProbeProcess> StartHost(const std::vector<std::wstring>& arguments, const std::wstring& endpoint) {
+    auto host = std::make_unique<ProbeProcess>(arguments, L"kestrane-host.exe");
+    const bool started = host->StartError() == 0 && host->Resume();
+    for (int attempt = 0; started && attempt < 200; ++attempt) {
+        if (ClientSession(endpoint, L"probe").Open()) return host;
+        Sleep(50);
+    }
+    ADD_FAILURE() << "kestrane-host never listened: " << host->Output();
+    return host;
+}
+
+PROCESS_MEMORY_COUNTERS MemoryOf(DWORD pid) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    const Qv::Corvane::Server::Services::Kestrane::ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    EXPECT_TRUE(process.IsValid() && GetProcessMemoryInfo(process.Get(), &counters, sizeof counters));
+    return counters;
+}
 
 struct CliResult {
     DWORD exitCode = 0xFFFFFFFF;
