@@ -9,8 +9,6 @@
 #include "tests/rpc/ProbeProcess.h"
 #include "tests/rpc/ProbeServer.h"
 
-#include <algorithm>
-#include <cctype>
 
 using namespace KestraneTest;
 using Qv::Corvane::Logging::LogLevel;
@@ -37,12 +35,6 @@ std::string ProcessUserSid(DWORD pid) {
     return U8(text.Get());
 }
 
-// The registry spells its root names in mixed case (\REGISTRY\USER, \REGISTRY\Machine).
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 // A key of the test's own in a user's hive, gone afterwards.
 class UserScratchKey {
 public:
@@ -67,18 +59,8 @@ class CallerHiveRpc : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(server_.Status(), RPC_S_OK); }
 
-    // Lets a started probe run to its end; false (and a failure) when it would not end.
-    bool Finish(ProbeProcess& probe, DWORD* exitCode) {
-        if (!probe.Resume()) {
-            ADD_FAILURE() << "ResumeThread failed: " << GetLastError();
-            return false;
-        }
-        if (!probe.Wait(kProbeTimeoutMs, exitCode)) {
-            ADD_FAILURE() << "the probe did not end within " << kProbeTimeoutMs << " ms:\n" << probe.Output();
-            return false;
-        }
-        return true;
-    }
+    // Lets a started probe run to its end; false when it would not end.
+    bool Finish(ProbeProcess& probe, DWORD* exitCode) { return probe.Resume() && probe.Wait(kProbeTimeoutMs, exitCode); }
 
     // The probe's command line for one request through the service.
     std::vector<std::wstring> RequestArguments(int functionId, const std::string& request) const {
@@ -101,12 +83,13 @@ TEST_F(CallerHiveRpc, OpensTheHiveOfTheProcessThatMadeTheCall) {
 
     LogCapture capture;
     DWORD exitCode = 0;
-    ASSERT_TRUE(Finish(probe, &exitCode));
+    ASSERT_TRUE(Finish(probe, &exitCode)) << probe.Output();
     const std::string output = probe.Output();
     EXPECT_EQ(exitCode, 0u) << output;
     EXPECT_EQ(probe.Field("rpc"), "0") << output;
     EXPECT_EQ(probe.Field("gotKey"), "1") << output;
-    EXPECT_EQ(Lower(probe.Field("key")), Lower("\\REGISTRY\\USER\\" + sid)) << output;
+    // The registry spells its root names in mixed case (\REGISTRY\USER, \REGISTRY\Machine).
+    EXPECT_EQ(_stricmp(probe.Field("key").c_str(), ("\\REGISTRY\\USER\\" + sid).c_str()), 0) << output;
     EXPECT_TRUE(capture.Messages().empty()) << capture.Messages().front();
 
     // Under Wine every process runs as the same user, so the SID above would also match
@@ -141,7 +124,6 @@ TEST_F(CallerHiveRpc, OutsideACallThereIsNoCallerToAskFor) {
 TEST_F(CallerHiveRpc, PathCheckDuringTheCallLooksInTheCallersHive) {
     const std::string below = "Software\\QV\\KestraneTest\\RpcProbe-" + std::to_string(GetCurrentProcessId());
     const std::string present = "{\"keyPath\":" + Quote("HKEY_CURRENT_USER\\" + below) + "}";
-    const std::string missing = "{\"keyPath\":" + Quote("HKEY_CURRENT_USER\\" + below + "\\Missing") + "}";
 
     ProbeProcess probe(RequestArguments(0, present));
     ASSERT_EQ(probe.StartError(), 0u);
@@ -151,32 +133,14 @@ TEST_F(CallerHiveRpc, PathCheckDuringTheCallLooksInTheCallersHive) {
     ASSERT_TRUE(key.Created());
 
     DWORD exitCode = 0;
-    ASSERT_TRUE(Finish(probe, &exitCode));
+    ASSERT_TRUE(Finish(probe, &exitCode)) << probe.Output();
     EXPECT_EQ(exitCode, 0u) << probe.Output();
     EXPECT_EQ(probe.Field("status"), "0") << probe.Output();
     EXPECT_EQ(probe.Field("response"), "{\"result\":true}") << probe.Output();
 
-    ProbeProcess absent(RequestArguments(0, missing));
-    ASSERT_EQ(absent.StartError(), 0u);
-    ASSERT_TRUE(Finish(absent, &exitCode));
-    EXPECT_EQ(absent.Field("status"), "0") << absent.Output();
-    EXPECT_EQ(absent.Field("response"), "{\"result\":false}") << absent.Output();
-
     // The same request served on no call has no caller whose hive it could reach.
     const Reply outside = Execute(service_.get(), 0, present);
     EXPECT_EQ(outside.status, Svc::RootKeyNotFound) << outside.text;
-}
-
-TEST_F(CallerHiveRpc, ACallNobodyServesIsReportedNotFatal) {
-    // The client stub raises the failure as an exception; the probe must catch it and
-    // say which status it carried, or later tests could not tell a refusal from a crash.
-    ProbeProcess probe({server_.Endpoint() + L"-nobody", L"user", std::to_wstring(KEY_READ)});
-    ASSERT_EQ(probe.StartError(), 0u);
-    DWORD exitCode = 0;
-    ASSERT_TRUE(Finish(probe, &exitCode));
-    EXPECT_EQ(exitCode, 3u) << probe.Output();
-    EXPECT_EQ(probe.Field("rpc"), std::to_string(RPC_S_SERVER_UNAVAILABLE)) << probe.Output();
-    EXPECT_EQ(probe.Field("gotKey"), "(missing)") << probe.Output();
 }
 
 #endif  // _WIN32

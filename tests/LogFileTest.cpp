@@ -86,20 +86,6 @@ void RemoveTree(const fs::path& path) {
     RunUnix(L"/bin/rm", L"-rf " + UnixPath(path));
     Eventually([&] { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
-bool LetEveryoneWrite(const fs::path& path) {
-    EXPLICIT_ACCESS_W access = {};
-    access.grfAccessPermissions = GENERIC_ALL;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
-    PACL dacl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &dacl) != ERROR_SUCCESS) return false;
-    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-    LocalFree(dacl);
-    return result == ERROR_SUCCESS;
-}
 bool MakeHardLink(const fs::path& target, const fs::path& link) {
     return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
@@ -147,7 +133,6 @@ void RemoveTree(const fs::path& path) {
 }
 bool MakeSymlink(const fs::path& target, const fs::path& name) { return symlink(target.c_str(), name.c_str()) == 0; }
 bool GiveToSomeoneElse(const fs::path& path) { return chown(path.c_str(), 65534, 65534) == 0; }
-bool LetEveryoneWrite(const fs::path& path) { return chmod(path.c_str(), 0777) == 0; }
 bool MakeHardLink(const fs::path& target, const fs::path& name) { return link(target.c_str(), name.c_str()) == 0; }
 void ExpectOnlyTheServiceHasAccess(const fs::path& path) {
     struct stat info;
@@ -247,8 +232,8 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
     LogManager::GetLogger()->LogWarning(
         CreateLoggingData(WIDE("%S.%S - %s unable to write json value for $s"), WIDE("c")), "JsonUtils",
         "GetRegKeyValue", valueName.c_str());
-    // Ordinary lines: a refused path and a failed registry call.
-    Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed"));
+    // Ordinary lines: a refused path, in UTF-8 in the file, and a failed registry call.
+    Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed-é€😀"));
     Execute(service.get(), 4, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\NoSuchKey",
                                       ",\"regKeyValueName\":\"v\""));
     FlushLog();
@@ -268,7 +253,7 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
               std::string::npos);
     EXPECT_NE(lines[lines.size() - 2].find(
                   "[test-client] Qv::Corvane::Server::Services::Kestrane::KestraneService.ReadRegistrySubKeys - "
-                  "unable to get root key from keyPath: HKEY_LOCAL_MACHINE\\SOFTWARE\\NotListed"),
+                  "unable to get root key from keyPath: HKEY_LOCAL_MACHINE\\SOFTWARE\\NotListed-é€😀"),
               std::string::npos)
         << lines[lines.size() - 2];
     EXPECT_TRUE(std::regex_search(lines.back(), std::regex(R"(\] [\w:]+\.\w+ failed on function RegOpenKeyEx with result 2$)")))
@@ -518,16 +503,3 @@ TEST(LogFile, FolderAndFileSomeoneElseControlsAreRefusedAndNeverFollowed) {
         }
     }
 }
-
-#ifdef _WIN32
-// The real default, in the test prefix: %ProgramData%\Kestrane, made or checked as above.
-TEST(LogFile, DefaultFolderIsProgramDataKestrane) {
-    ASSERT_EQ(OpenLogFolder(nullptr), LogFolderCheck::Ready);
-    LogManager::GetLogger()->LogInfo(WIDE("the default folder"));
-    CloseLog();
-    const fs::path folder = fs::path(_wgetenv(L"ProgramData")) / "Kestrane";
-    ExpectOnlyTheServiceHasAccess(folder);
-    ExpectOnlyTheServiceHasAccess(folder / "kestrane.log");
-    EXPECT_NE(Read(folder / "kestrane.log").find("the default folder"), std::string::npos);
-}
-#endif

@@ -50,7 +50,8 @@ TEST(Logging, OutsideTextsCannotEndOrFakeALine) {
     EXPECT_EQ(field(W("say \"hi\" \\")), R"("say \"hi\" \\")");
     EXPECT_EQ(Format("%S.%S", {"C\nx", "O"}), R"("C\nx".O)");
     // A long field is cut, never inside a surrogate pair, and says how long it was.
-    EXPECT_EQ(field(WString(1500, u'a')), "\"" + std::string(kMaxFieldUnits, 'a') + "\"[cut: 1500 units]");
+    EXPECT_EQ(field(WString(kMaxFieldUnits + 1, u'a')),
+              "\"" + std::string(kMaxFieldUnits, 'a') + "\"[cut: " + std::to_string(kMaxFieldUnits + 1) + " units]");
     WString pairs = WString(kMaxFieldUnits - 1, u'a') + W("😀😀");
     EXPECT_EQ(field(pairs), "\"" + std::string(kMaxFieldUnits - 1, 'a') + "\"[cut: " +
                                 std::to_string(pairs.size()) + " units]");
@@ -63,7 +64,7 @@ TEST(Logging, EveryInvisibleCharacterIsEscaped) {
         std::initializer_list<uint16_t> units;
         const char* escaped;
     } rows[] = {
-        {"C0 and C1 controls", {0x01, 0x85, 0x9F}, R"(\u0001\u0085\u009F)"},
+        {"C0 and C1 controls", {0x01, 0x1F, 0x85, 0x9F}, R"(\u0001\u001F\u0085\u009F)"},
         {"line and paragraph separators", {0x2028, 0x2029}, R"(\u2028\u2029)"},
         {"bidirectional marks", {0x200E, 0x200F, 0x061C}, R"(\u200E\u200F\u061C)"},
         {"bidirectional embeddings and isolates", {0x202A, 0x202E, 0x2066, 0x2069}, R"(\u202A\u202E\u2066\u2069)"},
@@ -100,12 +101,13 @@ TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {
     logger->LogInfo(LoggingData{WIDE("%S.%S"), nullptr, 0}, "Cls", "Op");
     logger->LogInfo(WIDE("DeleteRegistryKey: Key not found %s %d"));
     logger->LogError(WIDE("plain error"));
-    const WString forged = W("evil] \n2026-01-01T00:00:00.000Z ERROR");
+    const WString forged = W("evil] \n2026-01-01T00:00:00.000Z ERROR"), bracket = W("a] b");
     logger->LogInfo(CreateLoggingData(WIDE("%S.%S"), forged.c_str()), "Cls", "Op");
     logger->LogInfo(forged.c_str());
+    logger->LogInfo(CreateLoggingData(WIDE("%S.%S"), bracket.c_str()), "Cls", "Op");  // "]" alone would end the id
 
     const auto records = capture.Records();
-    ASSERT_EQ(records.size(), 7u);
+    ASSERT_EQ(records.size(), 8u);
     EXPECT_EQ(records[0].level, LogLevel::Warning);
     EXPECT_EQ(records[0].clientId, "client-7");
     EXPECT_EQ(records[0].message, "Cls.Op - v");
@@ -119,4 +121,5 @@ TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {
     // The sink sees what the line shows: a forged client id or plain text, escaped.
     EXPECT_EQ(records[5].clientId, R"("evil] \n2026-01-01T00:00:00.000Z ERROR")");
     EXPECT_EQ(records[6].message, R"("evil] \n2026-01-01T00:00:00.000Z ERROR")");
+    EXPECT_EQ(records[7].clientId, R"("a] b")");
 }

@@ -6,6 +6,11 @@
 
 #include "platform/NtKeyCalls.h"
 
+#ifdef _WIN32
+#include <aclapi.h>
+#include <sddl.h>
+#endif
+
 #include <cstring>
 
 namespace KestraneTest {
@@ -117,6 +122,25 @@ LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& targ
     result = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
                             static_cast<DWORD>(target.size() * sizeof(WCHAR)));
     RegCloseKey(link);
+    return result;
+}
+
+WString KeySddl(const WString& subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | KEY_WOW64_64KEY,
+                      &key) != ERROR_SUCCESS)
+        return L"(none)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    WString result = L"(unreadable)";
+    if (GetSecurityInfo(key, SE_REGISTRY_KEY, what, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, what, &text, nullptr))
+        result = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    RegCloseKey(key);
     return result;
 }
 #endif

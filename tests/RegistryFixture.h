@@ -43,6 +43,9 @@ void DeleteTree(HKEY root, const WString& subKey);
 // Makes root\subKey a registry link to `target` (\Registry\...): ERROR_SUCCESS or the
 // failing call's result. Volatile links go with the wineserver.
 LSTATUS CreateRegistryLink(HKEY root, const WString& subKey, const WString& target, bool isVolatile = true);
+// Owner and DACL of HKEY_LOCAL_MACHINE\subKey as SDDL, a link read as itself; "(none)" for
+// a key that cannot be opened.
+WString KeySddl(const WString& subKey);
 #endif
 
 // A JSON string literal for the text, with backslashes and quotes escaped.

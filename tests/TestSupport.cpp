@@ -2,6 +2,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <aclapi.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace KestraneTest {
@@ -148,6 +152,24 @@ Reply Execute(Svc::QVService* service, int32_t functionId, const std::string& re
     }
     service->ReleaseClientContext(&context);
     return reply;
+}
+
+bool LetEveryoneWrite(const std::filesystem::path& path) {
+#ifdef _WIN32
+    EXPLICIT_ACCESS_W access = {};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = SET_ACCESS;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    access.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
+    PACL dacl = nullptr;
+    if (SetEntriesInAclW(1, &access, nullptr, &dacl) != ERROR_SUCCESS) return false;
+    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+    LocalFree(dacl);
+    return result == ERROR_SUCCESS;
+#else
+    return chmod(path.c_str(), std::filesystem::is_directory(path) ? 0703 : 0602) == 0;
+#endif
 }
 
 }  // namespace KestraneTest

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -78,6 +79,11 @@ Reply Execute(Svc::QVService* service, int32_t functionId, const std::string& re
 // True where the platform behaves as Wine does: under Wine, and natively, where the
 // emulation copies Wine. For the few places where Wine is known to differ from Windows.
 bool WineBehaviour();
+
+// Opens a file or folder to others: under Windows full control for Everyone; natively
+// write for others alone, the group not at all, so that a check of the group's bits alone
+// would miss it.
+bool LetEveryoneWrite(const std::filesystem::path& path);
 
 // An AccessPolicy with a fixed answer that counts how often it was asked.
 using FixedPolicy = Kestrane::Host::FixedAccessPolicy;

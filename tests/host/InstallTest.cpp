@@ -3,8 +3,7 @@
 // running and answering, the machine keys secured, an upgrade in place, an uninstall that
 // leaves no service and no program files.
 #include "host/MachineKeySecurity.h"
-#include "platform/NtKeyCalls.h"
-#include "tests/TestSupport.h"
+#include "tests/RegistryFixture.h"
 #include "tests/rpc/ProbeProcess.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +16,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
+
+using KestraneTest::KeySddl;
 
 constexpr DWORD kProgramTimeoutMs = 180000;
 // msiexec ended with 91, nothing installed, when a prefix had two service managers
@@ -180,26 +184,6 @@ std::wstring ChangeRightsOfOthers(const std::wstring& sddl) {
     return found;
 }
 
-// Owner and DACL as SDDL, or "(none)" for a missing key; a link is read as itself.
-std::wstring KeySddl(const std::wstring& subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | KEY_WOW64_64KEY,
-                      &key) != ERROR_SUCCESS)
-        return L"(none)";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t* text = nullptr;
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    std::wstring result = L"(unreadable)";
-    if (GetSecurityInfo(key, SE_REGISTRY_KEY, what, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
-            ERROR_SUCCESS &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, what, &text, nullptr))
-        result = text;
-    LocalFree(text);
-    LocalFree(descriptor);
-    RegCloseKey(key);
-    return result;
-}
-
 bool SetKeySddl(const std::wstring& subkey, const wchar_t* sddl) {
     HKEY key = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -216,13 +200,8 @@ bool SetKeySddl(const std::wstring& subkey, const wchar_t* sddl) {
 // The host's log in this prefix, as text.
 std::string HostLog() {
     const wchar_t* data = _wgetenv(L"ProgramData");
-    FILE* file = data ? _wfopen((std::wstring(data) + L"\\Kestrane\\kestrane.log").c_str(), L"rb") : nullptr;
-    std::string bytes;
-    if (file == nullptr) return bytes;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
-    std::fclose(file);
-    return bytes;
+    std::ifstream file(std::filesystem::path(data ? data : L"") / L"Kestrane" / L"kestrane.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // The installed host answers a request through the installed kestrane-cli, which names no
@@ -261,18 +240,13 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
         const std::wstring target = L"SOFTWARE\\KestraneInstallTarget";
         ASSERT_TRUE(SetKeySddl(target, L"O:NSD:(A;;KA;;;NS)(A;;KA;;;LS)(A;;KA;;;BU)(A;;KA;;;BA)"));
         ASSERT_TRUE(SetKeySddl(keys.front(), L"O:BUD:(A;CI;KA;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)"));
+        // Its parent made stable first: a link's volatile option would reach the keys made on the way.
         HKEY parent = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Conexant\\SA3", 0, nullptr, 0,
-                                  KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY, nullptr, &parent, nullptr),
-                  ERROR_SUCCESS);
-        HKEY link = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(parent, L"Mixer", 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Conexant\\SA3", 0, nullptr, 0, KEY_READ | KEY_WOW64_64KEY,
+                                  nullptr, &parent, nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(parent);
-        const std::wstring leadsTo = L"\\Registry\\Machine\\" + target;
-        EXPECT_EQ(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(leadsTo.c_str()),
-                                 static_cast<DWORD>(leadsTo.size() * sizeof(wchar_t))),
+        ASSERT_EQ(KestraneTest::CreateRegistryLink(HKEY_LOCAL_MACHINE, mixer, L"\\Registry\\Machine\\" + target),
                   ERROR_SUCCESS);
         std::vector<std::wstring> before;
         for (const std::wstring& key : keys) before.push_back(KeySddl(key));
@@ -291,8 +265,8 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
         EXPECT_EQ(KeySddl(target), targetBefore);
         for (std::size_t i = 0; i < keys.size(); ++i)
             EXPECT_EQ(KeySddl(keys[i]), before[i]) << std::string(keys[i].begin(), keys[i].end());
-        EXPECT_EQ(DeleteOpenedKey(link), ERROR_SUCCESS);
-        RegCloseKey(link);
+        KestraneTest::DeleteTree(HKEY_LOCAL_MACHINE, mixer);
+        EXPECT_EQ(KeySddl(mixer), L"(none)");
     }
 
     ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/install.log", &seconds), 0u)

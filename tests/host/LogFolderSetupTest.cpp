@@ -3,12 +3,7 @@
 // the folder is made afresh. Under Wine file ACLs are not enforced, but the logger's checks
 // read them back, which is what decides a move.
 #include "host/LogFolderSetup.h"
-
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <aclapi.h>
+#include "tests/TestSupport.h"
 
 #include <filesystem>
 #include <fstream>
@@ -26,20 +21,6 @@ std::string ReadText(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-bool OpenToEveryone(const fs::path& path) {
-    EXPLICIT_ACCESS_W access = {};
-    access.grfAccessPermissions = GENERIC_ALL;
-    access.grfAccessMode = SET_ACCESS;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
-    PACL dacl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &dacl) != ERROR_SUCCESS) return false;
-    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-    LocalFree(dacl);
-    return result == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 TEST(LogFolderSetup, WhatAUserPutInTheFoldersPlaceIsMovedAsideWhole) {
@@ -54,7 +35,7 @@ TEST(LogFolderSetup, WhatAUserPutInTheFoldersPlaceIsMovedAsideWhole) {
         {"a file", [](const fs::path& f) { return WriteText(f, "user's"); }, ""},
         {"a folder open to everyone",
          [](const fs::path& f) {
-             return fs::create_directory(f) && WriteText(f / "kestrane.log", "user's") && OpenToEveryone(f);
+             return fs::create_directory(f) && WriteText(f / "kestrane.log", "user's") && KestraneTest::LetEveryoneWrite(f);
          },
          "kestrane.log"},
     };

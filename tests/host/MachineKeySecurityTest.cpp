@@ -20,26 +20,6 @@ namespace {
 
 constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
-std::wstring Sddl(const std::wstring& subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | KEY_WOW64_64KEY,
-                      &key) != ERROR_SUCCESS)
-        return L"(cannot open)";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t* text = nullptr;
-    std::wstring result = L"(cannot read)";
-    if (GetSecurityInfo(key, SE_REGISTRY_KEY, kOwnerAndDacl, nullptr, nullptr, nullptr, nullptr, &descriptor) ==
-            ERROR_SUCCESS &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, &text,
-                                                             nullptr)) {
-        result = text;
-    }
-    LocalFree(text);
-    LocalFree(descriptor);
-    RegCloseKey(key);
-    return result;
-}
-
 // Gives a key a descriptor through a handle opened before, so that the test can put the old
 // one back even when the new one denies it (the handle keeps the rights it was opened with).
 class HeldDescriptor {
@@ -119,7 +99,7 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
     const std::wstring created = scratch.SubKey("New\\Key");
     EXPECT_EQ(run.Secure(created, &message), SecureResult::Created) << std::string(message.begin(), message.end());
     EXPECT_EQ(run.Secure(created, &message), SecureResult::AlreadySecure);
-    EXPECT_EQ(Sddl(created), L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
+    EXPECT_EQ(KeySddl(created), L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
 
     // Owned by Users, changeable by everyone: ordinary grants keep their read rights (generic
     // ones mapped first; KW keeps its read-control right, an inherit-only grant is narrowed
@@ -132,7 +112,7 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
                  L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
     EXPECT_EQ(PlainUser().Open(open, KEY_SET_VALUE), ERROR_SUCCESS);
     EXPECT_EQ(run.Secure(open, &message), SecureResult::Narrowed);
-    EXPECT_EQ(Sddl(open), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)"
+    EXPECT_EQ(KeySddl(open), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)"
                           L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
     {
         const PlainUser user;
@@ -159,10 +139,10 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
     for (const Kept& key : kept) {
         HeldDescriptor held(key.subkey);
         held.Set(key.sddl);
-        const std::wstring before = Sddl(key.subkey);
+        const std::wstring before = KeySddl(key.subkey);
         EXPECT_EQ(run.Secure(key.subkey, &message), SecureResult::AlreadySecure)
             << std::string(message.begin(), message.end());
-        EXPECT_EQ(Sddl(key.subkey), before);
+        EXPECT_EQ(KeySddl(key.subkey), before);
     }
 }
 
@@ -182,9 +162,9 @@ TEST(MachineKeySecurity, ALinkFailsTheRunAndTheRunIsUndone) {
     heldOpen.Set(L"O:BUD:(A;;KA;;;BU)(A;;KA;;;SY)");
     HeldDescriptor heldTarget(target);
     heldTarget.Set(L"O:" TI L"D:(A;;KA;;;" TI L")(A;;KA;;;NS)(A;;KA;;;LS)(A;;KA;;;BU)");
-    const std::wstring openBefore = Sddl(open);
-    const std::wstring targetBefore = Sddl(target);
-    const std::wstring linkBefore = Sddl(link);
+    const std::wstring openBefore = KeySddl(open);
+    const std::wstring targetBefore = KeySddl(target);
+    const std::wstring linkBefore = KeySddl(link);
 
     MachineKeySecuring run;
     std::wstring message;
@@ -193,12 +173,12 @@ TEST(MachineKeySecurity, ALinkFailsTheRunAndTheRunIsUndone) {
     EXPECT_EQ(run.Secure(link, &message), SecureResult::Failed);
     EXPECT_NE(message.find(L"registry link to \\Registry\\Machine\\" + target), std::wstring::npos)
         << std::string(message.begin(), message.end());
-    EXPECT_EQ(Sddl(target), targetBefore);
-    EXPECT_EQ(Sddl(link), linkBefore);
-    EXPECT_NE(Sddl(open), openBefore);
+    EXPECT_EQ(KeySddl(target), targetBefore);
+    EXPECT_EQ(KeySddl(link), linkBefore);
+    EXPECT_NE(KeySddl(open), openBefore);
 
     EXPECT_TRUE(run.RollBack());
-    EXPECT_EQ(Sddl(open), openBefore);
+    EXPECT_EQ(KeySddl(open), openBefore);
     EXPECT_FALSE(scratch.KeyExists("Made"));
     EXPECT_TRUE(scratch.KeyExists("Target"));
     DeleteTree(HKEY_LOCAL_MACHINE, link);

@@ -8,26 +8,17 @@ namespace {
 constexpr DWORD kTerminateWaitMs = 10000;
 
 std::wstring ProgramFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L"";
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
+    wchar_t path[4 * MAX_PATH];
+    const std::wstring full(path, GetModuleFileNameW(nullptr, path, 4 * MAX_PATH));
+    return full.substr(0, full.find_last_of(L"\\/") + 1);
 }
 
 std::wstring OutputFilePath() {
     static std::atomic<unsigned> count{0};
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    const std::wstring base = length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : ProgramFolder();
-    return base + L"kestrane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(count++) +
-           L".txt";
+    return std::wstring(folder, length) + L"kestrane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(count++) + L".txt";
 }
 
 }  // namespace

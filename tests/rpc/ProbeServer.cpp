@@ -4,22 +4,18 @@
 #include "access/CallerProcessId.h"
 #include "access/KestraneServiceHelper.h"
 #include "host/ContractObjects.h"
+#include "platform/NtKeyCalls.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 
-// ntdll's key query: the one way to learn which key a handle really names.
-extern "C" NTSYSAPI LONG NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
-                                          ULONG* resultLength);
-
 namespace Svc = Qv::Corvane::Server::Services;
 using Svc::Kestrane::KestraneServiceHelper;
 
 namespace {
 
-constexpr int kKeyNameInformation = 3;
 constexpr DWORD kStopTimeoutMs = 60000;
 const wchar_t* const kClientId = L"rpc-probe";
 
@@ -37,14 +33,10 @@ wchar_t* StubCopy(const wchar_t* text, std::size_t length) {
     return copy;
 }
 
+// Which key the handle really names.
 wchar_t* KeyName(HKEY key) {
-    // KEY_NAME_INFORMATION: a byte count, then the name without a terminator.
-    alignas(ULONG) unsigned char buffer[4096];
-    ULONG size = 0;
-    if (NtQueryKey(key, kKeyNameInformation, buffer, sizeof buffer, &size) != 0) return nullptr;
-    ULONG bytes = 0;
-    std::memcpy(&bytes, buffer, sizeof bytes);
-    return StubCopy(reinterpret_cast<const wchar_t*>(buffer + sizeof(ULONG)), bytes / sizeof(wchar_t));
+    std::basic_string<WCHAR> name;
+    return QueryKeyName(key, &name) == ERROR_SUCCESS ? StubCopy(name.c_str(), name.size()) : nullptr;
 }
 
 DWORD WINAPI WaitForListenEnd(void*) { return RpcMgmtWaitServerListen(); }
