@@ -34,13 +34,30 @@ handle_t BindWhenListening(const std::wstring& endpoint, DWORD pid) {
     return binding;
 }
 
-TEST(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
-    const std::wstring endpoint = L"kestrane-counted-" + std::to_wstring(GetCurrentProcessId());
-    KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
-    ASSERT_EQ(host.StartError(), 0u);
-    ASSERT_TRUE(host.Resume());
-    handle_t binding = BindWhenListening(endpoint, host.Pid());
-    ASSERT_FALSE(HasFailure()) << host.Output();
+// A kestrane-host of the test's own, on an endpoint named after the test, answering.
+class CountedText : public ::testing::Test {
+protected:
+    void SetUp() override {
+        endpoint_ = L"kestrane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(::testing::UnitTest::GetInstance()->current_test_info()->line());
+        host_ = std::make_unique<KestraneTest::ProbeProcess>(
+            std::vector<std::wstring>{L"run", L"--endpoint", endpoint_}, L"kestrane-host.exe");
+        ASSERT_EQ(host_->StartError(), 0u);
+        ASSERT_TRUE(host_->Resume());
+        binding_ = BindWhenListening(endpoint_, host_->Pid());
+        ASSERT_FALSE(HasFailure()) << host_->Output();
+    }
+    void TearDown() override {
+        if (binding_ != nullptr) RpcBindingFree(&binding_);
+    }
+
+    std::wstring endpoint_;
+    std::unique_ptr<KestraneTest::ProbeProcess> host_;
+    handle_t binding_ = nullptr;
+};
+
+TEST_F(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
+    handle_t binding = binding_;
 
     KestraneSession session = nullptr;
     long result = -1;
@@ -70,20 +87,14 @@ TEST(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
     EXPECT_EQ(status, 0x20000001u);
     MIDL_user_free(response);
     KestraneRpcGuarded([&] { ::CloseSession(&session); });
-    RpcBindingFree(&binding);
 }
 
 // A count beyond the range still brings its whole message to the host under Wine before
 // the stub refuses it: sixteen at once are what the host's memory must bear.
-TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
+TEST_F(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     constexpr std::size_t kHugeRequestUnits = (64u << 20) / sizeof(wchar_t);
     constexpr SIZE_T kPeakBound = SIZE_T{1536} << 20;
-    const std::wstring endpoint = L"kestrane-huge-" + std::to_wstring(GetCurrentProcessId());
-    KestraneTest::ProbeProcess host({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
-    ASSERT_EQ(host.StartError(), 0u);
-    ASSERT_TRUE(host.Resume());
-    handle_t probe = BindWhenListening(endpoint, host.Pid());
-    ASSERT_FALSE(HasFailure()) << host.Output();
+    const std::wstring& endpoint = endpoint_;
     const std::wstring request(kHugeRequestUnits, L'r');
     // Each must reach the host and none may run; the stub's refusal is the usual answer, but
     // a host busy taking in a gigabyte may also drop a connection, which runs nothing either.
@@ -113,7 +124,7 @@ TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     for (auto& sender : senders) sender.join();
     PROCESS_MEMORY_COUNTERS counters = {};
     Qv::Corvane::Server::Services::Kestrane::ScopedHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host.Pid()));
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host_->Pid()));
     ASSERT_TRUE(GetProcessMemoryInfo(process.Get(), &counters, sizeof counters));
     std::printf("host peak resident after 16 requests of 64 MiB: %zu MiB (%d refused by the stub)\n",
                 counters.PeakWorkingSetSize >> 20, byStub.load());
@@ -122,9 +133,8 @@ TEST(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     EXPECT_GT(byStub.load(), 0);
     EXPECT_LT(counters.PeakWorkingSetSize, kPeakBound);
     unsigned long pid = 0;
-    EXPECT_EQ(KestraneRpcGuarded([&] { ::ServerIdentity(probe, &pid); }), 0u);  // still serving
-    EXPECT_EQ(pid, host.Pid());
-    RpcBindingFree(&probe);
+    EXPECT_EQ(KestraneRpcGuarded([&] { ::ServerIdentity(binding_, &pid); }), 0u);  // still serving
+    EXPECT_EQ(pid, host_->Pid());
 }
 
 }  // namespace
