@@ -28,7 +28,24 @@ void AppendAscii(WideString& out, const std::string& text) {
 
 std::chrono::milliseconds Window() { return std::chrono::milliseconds(kLogBudgetWindowMs); }
 
+bool SameCaller(const LogCaller& a, const LogCaller& b) {
+    if (a.processId != b.processId || a.sessionId != b.sessionId) return false;
+    for (std::size_t i = 0; i < kMaxLogCallerUserUnits; ++i) {
+        if (a.user[i] != b.user[i]) return false;
+        if (a.user[i] == 0) return true;
+    }
+    return true;
+}
+
 }  // namespace
+
+BudgetClock::time_point BudgetClock::now() noexcept {
+#ifdef _WIN32
+    return time_point(duration(static_cast<rep>(GetTickCount64())));
+#else
+    return time_point(std::chrono::duration_cast<duration>(std::chrono::steady_clock::now().time_since_epoch()));
+#endif
+}
 
 std::string ProcessKey(const LogCaller& caller) {
     std::string key = "process " + std::to_string(caller.processId) + " in session " + std::to_string(caller.sessionId);
@@ -47,8 +64,22 @@ void CallerBudget::Hold(Share& share, const WideString& message) {
 
 bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideString& message,
                          Clock::time_point now) {
-    const std::string processKey = ProcessKey(caller);
-    const std::string userKey = UserKey(caller);
+    // A thread serves one client for many lines in a row: its keys are made again only
+    // when the caller changes, not for every line (each costs several allocations).
+    thread_local struct {
+        bool known = false;
+        LogCaller caller{};
+        std::string processKey, userKey;
+    } last;
+    if (!last.known || !SameCaller(last.caller, caller)) {
+        last.known = false;  // until both keys are made (an allocation may throw)
+        last.processKey = ProcessKey(caller);
+        last.userKey = UserKey(caller);
+        last.caller = caller;
+        last.known = true;
+    }
+    const std::string& processKey = last.processKey;
+    const std::string& userKey = last.userKey;
     std::lock_guard<std::mutex> guard(lock_);
     // A window that ended while its caller kept quiet starts afresh (its summary, if any,
     // is written by Due before this line could be).
@@ -71,12 +102,14 @@ bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideS
     // then stands for kCallerLogBytes / 2 of the user's share, so however many processes a
     // user runs, a window has at most 2 * kUserLogBytes / kCallerLogBytes of them, plus one
     // for the user.
-    const bool overUser = user->second.used + bytes > kUserLogBytes;
-    if (overUser || (process != processes_.end() && process->second.used + bytes > kCallerLogBytes)) {
+    const std::size_t cost = bytes == 0 ? 1 : bytes;
+    const bool overUser = user->second.used + cost > kUserLogBytes;
+    if (overUser || (process != processes_.end() && process->second.used + cost > kCallerLogBytes)) {
         const bool forProcess = !overUser && process->second.used >= kCallerLogBytes / 2;
         Hold(forProcess ? process->second : user->second, message);
         return false;
     }
+    if (bytes == 0) return true;
     if (process != processes_.end()) process->second.used += bytes;
     user->second.used += bytes;
     return true;

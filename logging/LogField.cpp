@@ -72,6 +72,14 @@ void AppendAscii(WideString& out, const char* text) {
     for (; *text; ++text) out.push_back(static_cast<WCHAR>(*text));
 }
 
+// Widens length bytes into room made at once: class and operation names are on every line.
+void AppendWidened(WideString& out, const char* text, std::size_t length) {
+    const std::size_t start = out.size();
+    out.resize(start + length);
+    WCHAR* to = &out[start];
+    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+}
+
 void AppendUnitEscape(WideString& out, uint32_t c) {
     static const char digits[] = "0123456789ABCDEF";
     const WCHAR escape[] = {u'\\',
@@ -133,11 +141,11 @@ void AppendNarrowField(WideString& out, const char* text) {
     bool plain = length <= kMaxFieldUnits;
     for (std::size_t i = 0; plain && i < length; ++i) plain = text[i] >= 0x20 && text[i] < 0x7F && text[i] != '"';
     if (plain) {
-        AppendAscii(out, text);
+        AppendWidened(out, text, length);
         return;
     }
     WideString wide;
-    for (const char* p = text; *p; ++p) wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
+    AppendWidened(wide, text, length);
     AppendField(out, wide.data(), wide.size());
 }
 

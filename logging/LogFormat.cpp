@@ -39,16 +39,25 @@ void AppendArg(WideString& out, const LogArg& arg) {
 
 void FormatMessageText(WideString& text, const WCHAR* format, const LogArg* args, std::size_t count) {
     std::size_t next = 0;
-    if (!format) AppendAscii(text, "(null format)");
-    for (const WCHAR* p = format; p && *p; ++p) {
+    if (!format) {
+        AppendAscii(text, "(null format)");
+        return;
+    }
+    const WCHAR* p = format;
+    for (;;) {
+        // Printable ASCII, most of every format, goes in as one run.
+        const WCHAR* run = p;
+        while (*p >= 0x20 && *p < 0x7F && *p != u'%') ++p;
+        text.append(run, static_cast<std::size_t>(p - run));
+        if (*p == 0) return;
         if (*p != u'%') {
-            AppendLiteral(text, *p);
+            AppendLiteral(text, *p++);
             continue;
         }
         const WCHAR spec = p[1];
         if (spec == u'%') {
             text.push_back(u'%');
-            ++p;
+            p += 2;
         } else if (spec == u'S' || spec == u's' || spec == u'd') {
             // The argument prints by its own type: a mismatched letter never makes the
             // library reinterpret a pointer as a number or the other way round.
@@ -57,9 +66,10 @@ void FormatMessageText(WideString& text, const WCHAR* format, const LogArg* args
             } else {
                 AppendAscii(text, "(missing)");
             }
-            ++p;
+            p += 2;
         } else {
             text.push_back(u'%');
+            ++p;
         }
     }
 }

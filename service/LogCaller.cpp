@@ -4,6 +4,7 @@
 #include "access/ScopedHandles.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace Qv::Corvane::Server::Services::Kestrane {
@@ -11,7 +12,18 @@ namespace {
 
 // How long a thread reuses what it learned of a client process: its session and user
 // cost kernel calls (round trips to wineserver under Wine), the process id does not.
-constexpr std::chrono::milliseconds kCallerReuse{1000};
+constexpr std::uint64_t kCallerReuseMs = 1000;
+
+// Milliseconds from a fixed start, read for every line: on Windows the tick count, read
+// from memory the kernel keeps current, not the performance counter's kernel call.
+std::uint64_t NowMs() {
+#ifdef _WIN32
+    return GetTickCount64();
+#else
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+#endif
+}
 
 // The user of the token this thread acts with, as SID text; false when there is none.
 bool ThreadUser(WCHAR* out, std::size_t capacity) {
@@ -42,7 +54,7 @@ void CallerUser(WCHAR* out, std::size_t capacity) {
 
 struct Known {
     DWORD processId = 0;
-    std::chrono::steady_clock::time_point learned;
+    std::uint64_t learnedMs = 0;
     Logging::LogCaller caller{};
 };
 
@@ -52,10 +64,10 @@ bool LogCallerOfThisThread(Logging::LogCaller* caller) {
     DWORD processId = 0;
     if (InquireCallerProcessId(&processId) != 0) return false;
     thread_local Known known;
-    const auto now = std::chrono::steady_clock::now();
-    if (known.processId != processId || now - known.learned > kCallerReuse) {
+    const std::uint64_t now = NowMs();
+    if (known.processId != processId || now - known.learnedMs > kCallerReuseMs) {
         known.processId = processId;
-        known.learned = now;
+        known.learnedMs = now;
         known.caller.processId = processId;
         DWORD session = 0;
         // A process gone already has no session to tell: its lines share "session 0xFFFFFFFF".
