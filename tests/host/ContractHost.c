@@ -154,12 +154,10 @@ static void Execute(Service* service, Context* context, const Request* r, int in
     const int asked = r->policy->asked;
     const uint32_t status = service->slots->ExecuteCommand(service, r->noContext ? NULL : context, r->id, r->message,
                                                            &out, &callback, r->policy);
-    const char* const name = kindNames[kind];
-    EXPECT(status == r->status, "request %d, %s callback: status 0x%x, not 0x%x", index, name, status, r->status);
-    EXPECT(tally.deletes == (kind == kEmpty ? 0 : 1), "request %d, %s callback: destroyed %d times", index, name,
-           tally.deletes);
-    EXPECT(tally.wrongFlags == 0, "request %d, %s callback: %d wrong deallocate flags", index, name, tally.wrongFlags);
-    EXPECT(r->policy->asked - asked == r->asks, "request %d: policy asked %d times", index, r->policy->asked - asked);
+    EXPECT(status == r->status && tally.deletes == (kind == kEmpty ? 0 : 1) && tally.wrongFlags == 0 &&
+               r->policy->asked - asked == r->asks,
+           "request %d, %s callback: status 0x%x, destroyed %d times, %d wrong deallocate flags, policy asked %d times",
+           index, kindNames[kind], status, tally.deletes, tally.wrongFlags, r->policy->asked - asked);
     if (!r->text) {
         EXPECT(out == NULL, "request %d: a response where none belongs", index);
     } else if (strcmp(r->text, "-") == 0) {
