@@ -37,14 +37,10 @@ static wchar_t endpoint[64];
 static PROCESS_INFORMATION host;
 static const KestraneValue seven = {REG_DWORD, {.dword = 7}};
 
-/* Starts a program of this build with its arguments (command line "program arguments", found
+/* Starts a program of this build (the command line "program arguments"; the program is found
    first in this program's folder), and waits until a session opens on the endpoint it serves. */
-static int StartServer(const wchar_t* program, const wchar_t* served, PROCESS_INFORMATION* started) {
-    wchar_t commandLine[2 * MAX_PATH];
-    STARTUPINFOW startup;
-    swprintf(commandLine, COUNT(commandLine), L"%ls", program);
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
+static int StartServer(wchar_t* commandLine, const wchar_t* served, PROCESS_INFORMATION* started) {
+    STARTUPINFOW startup = {.cb = sizeof startup};
     if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, started)) return 0;
     for (int attempt = 0; attempt < 200; ++attempt) {
         KestraneSession* probe = NULL;
@@ -162,6 +158,7 @@ static void HostileNamesStayNames(KestraneSession* session) {
    refusals through kestrane-cli are HostEndToEndTest's too.) */
 static void FailuresAndRefusals(KestraneSession* session) {
     static wchar_t huge[KESTRANE_MAX_REQUEST_CHARS + 2];
+    static wchar_t longId[KESTRANE_MAX_CLIENT_ID_CHARS * 2 + 1];
     unsigned long status = 0;
     int flag = -1;
     wchar_t* response = NULL;
@@ -188,13 +185,9 @@ static void FailuresAndRefusals(KestraneSession* session) {
     CHECK(KestraneOpenSession(endpoint, L"x", KESTRANE_MAX_TIMEOUT_MS + 1, &nothing) == KESTRANE_INVALID_ARGUMENT,
           "timeout over the maximum");
     /* The host takes 64 units of id and no more: a longer one is cut, not refused. */
-    {
-        wchar_t id[KESTRANE_MAX_CLIENT_ID_CHARS * 2 + 1];
-        wmemset(id, L'i', KESTRANE_MAX_CLIENT_ID_CHARS * 2);
-        id[KESTRANE_MAX_CLIENT_ID_CHARS * 2] = L'\0';
-        CHECK(KestraneOpenSession(endpoint, id, 0, &nothing) == KESTRANE_OK, "long id: error %lu", GetLastError());
-        KestraneCloseSession(nothing);
-    }
+    wmemset(longId, L'i', KESTRANE_MAX_CLIENT_ID_CHARS * 2);
+    CHECK(KestraneOpenSession(endpoint, longId, 0, &nothing) == KESTRANE_OK, "long id: error %lu", GetLastError());
+    KestraneCloseSession(nothing);
 
     /* A raw request over the bound is not sent. */
     wmemset(huge, L' ', KESTRANE_MAX_REQUEST_CHARS + 1);
@@ -204,8 +197,7 @@ static void FailuresAndRefusals(KestraneSession* session) {
 }
 
 static SIZE_T WorkingSet(int peak) {
-    PROCESS_MEMORY_COUNTERS counters;
-    memset(&counters, 0, sizeof counters);
+    PROCESS_MEMORY_COUNTERS counters = {.cb = sizeof counters};
     K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
 }
