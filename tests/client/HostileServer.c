@@ -1,11 +1,6 @@
 /* kestrane-hostile-server.exe ENDPOINT: a server of the host's interface, under this
-   user, whose answers no client should take. By function id:
-     0    text that is not JSON
-     4    JSON of the wrong shape: a REG_DWORD whose data is a string
-     2    65537 characters: one over the bound
-     128  65536 characters: a listing exactly at the bound, to be taken
-     8    HOSTILE_LONG_CHARS characters
-   Every other id answers {}. It runs until killed. */
+   user, whose answers (by function id) no client should take, but for one listing exactly
+   at the bound. It runs until killed. */
 #include "KestraneHost.h"
 
 #include <stdio.h>
@@ -48,10 +43,12 @@ LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const
     (void)session, (void)requestUnits, (void)request;
     *status = 0;
     switch (functionId) {
-    case 0: *response = Answer(L"{\"result\":tru"); break;
-    case 4: *response = Answer(L"{\"result\":{\"v\":{\"dataType\":4,\"valueData\":\"seven\"}}}"); break;
-    case 2: *response = Listing(BOUND_CHARS + 1); break;
-    case 128: *response = Listing(BOUND_CHARS); break;
+    case 0: *response = Answer(L"{\"result\":tru"); break; /* not JSON */
+    case 4: /* the wrong shape: a REG_DWORD whose data is a string */
+        *response = Answer(L"{\"result\":{\"v\":{\"dataType\":4,\"valueData\":\"seven\"}}}");
+        break;
+    case 2: *response = Listing(BOUND_CHARS + 1); break; /* one over the bound */
+    case 128: *response = Listing(BOUND_CHARS); break;   /* at the bound: to be taken */
     case 8: *response = Listing(HOSTILE_LONG_CHARS); break;
     default: *response = Answer(L"{}"); break;
     }

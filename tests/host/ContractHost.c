@@ -80,7 +80,6 @@ typedef struct {
 typedef struct {
     int deletes;     /* DeleteThis calls */
     int wrongFlags;  /* DeleteThis calls whose deallocate flag did not match where the target lives */
-    int otherCalls;  /* calls of any other slot */
 } Tally;
 struct Target {
     const TargetSlots* slots;
@@ -100,39 +99,19 @@ static int failures;
         }                                                              \
     } while (0)
 
-static void* PolicyDestructor(Policy* self, unsigned int flags) {
-    (void)flags;
-    ++failures;
-    fprintf(stderr, "the module called the access policy's destructor\n");
-    return self;
-}
+/* The slots the module must never call are left null: a call through one ends this program. */
 static bool PolicyAnswer(Policy* self) {
     ++self->asked;
     return self->answer;
 }
-static const PolicySlots policySlots = {PolicyDestructor, PolicyAnswer};
+static const PolicySlots policySlots = {NULL, PolicyAnswer};
 
-static Target* TargetCopy(const Target* self, void* where) {
-    (void)where;
-    ++self->tally->otherCalls;
-    return NULL;
-}
-static Target* TargetMove(Target* self, void* where) { return TargetCopy(self, where); }
-static void TargetCall(Target* self, const Unit** text) {
-    (void)text;
-    ++self->tally->otherCalls;
-}
-static const void* TargetType(const Target* self) {
-    ++self->tally->otherCalls;
-    return NULL;
-}
 static void TargetDelete(Target* self, bool deallocate) {
     ++self->tally->deletes;
     if (deallocate != self->onHeap) ++self->tally->wrongFlags;
     if (self->onHeap) free(self);
 }
-static const void* TargetGet(const Target* self) { return TargetType(self); }
-static const TargetSlots targetSlots = {TargetCopy, TargetMove, TargetCall, TargetType, TargetDelete, TargetGet};
+static const TargetSlots targetSlots = {NULL, NULL, NULL, NULL, TargetDelete, NULL};
 
 enum CallbackKind { kEmpty, kInStorage, kOnHeap };
 static const char* const kindNames[] = {"empty", "in storage", "on heap"};
@@ -154,16 +133,12 @@ static bool SameText(const Unit* got, const char* want) {
     return *got == 0;
 }
 
-static void Print(const Unit* text) {
-    for (int i = 0; text[i] && i < 200; ++i) fputc(text[i] < 128 ? (char)text[i] : '?', stderr);
-}
-
 /* One request through ExecuteCommand. Text "-" means the response pointer is left
- * untouched, NULL that it is set to null, "*" any text; policy NULL passes none. */
+ * untouched, NULL that it is set to null, "*" any text. */
 typedef struct {
     int32_t id;
     const Unit* message;
-    bool noContext, noOutString;
+    bool noContext;
     Policy* policy;
     uint32_t status;
     const char* text;
@@ -171,38 +146,26 @@ typedef struct {
 } Request;
 
 static void Execute(Service* service, Context* context, const Request* r, int index, enum CallbackKind kind) {
-    Tally tally = {0, 0, 0};
+    Tally tally = {0, 0};
     Callback callback;
     MakeCallback(&callback, kind, &tally);
     Unit* sentinel = (Unit*)&sentinel;
     Unit* out = sentinel;
-    const int asked = r->policy ? r->policy->asked : 0;
+    const int asked = r->policy->asked;
     const uint32_t status = service->slots->ExecuteCommand(service, r->noContext ? NULL : context, r->id, r->message,
-                                                           r->noOutString ? NULL : &out, &callback, r->policy);
-    const char* const name = kindNames[kind];
-    EXPECT(status == r->status, "request %d, %s callback: status 0x%x, not 0x%x", index, name, status, r->status);
-    EXPECT(tally.deletes == (kind == kEmpty ? 0 : 1), "request %d, %s callback: destroyed %d times", index, name,
-           tally.deletes);
-    EXPECT(tally.wrongFlags == 0 && tally.otherCalls == 0,
-           "request %d, %s callback: %d wrong deallocate flags, %d other slots called", index, name, tally.wrongFlags,
-           tally.otherCalls);
-    if (r->policy)
-        EXPECT(r->policy->asked - asked == r->asks, "request %d: policy asked %d times", index, r->policy->asked - asked);
+                                                           &out, &callback, r->policy);
+    EXPECT(status == r->status && tally.deletes == (kind == kEmpty ? 0 : 1) && tally.wrongFlags == 0 &&
+               r->policy->asked - asked == r->asks,
+           "request %d, %s callback: status 0x%x, destroyed %d times, %d wrong deallocate flags, policy asked %d times",
+           index, kindNames[kind], status, tally.deletes, tally.wrongFlags, r->policy->asked - asked);
     if (!r->text) {
         EXPECT(out == NULL, "request %d: a response where none belongs", index);
     } else if (strcmp(r->text, "-") == 0) {
         EXPECT(out == sentinel, "request %d: the response pointer was touched", index);
-    } else if (out != sentinel && out) {
-        const bool same = strcmp(r->text, "*") == 0 || SameText(out, r->text);
-        if (!same) {
-            fprintf(stderr, "request %d: response ", index);
-            Print(out);
-            fputc('\n', stderr);
-        }
-        EXPECT(same, "request %d: not the response %s", index, r->text);
-        service->slots->FreeOutString(service, out);
     } else {
-        EXPECT(false, "request %d: no response text", index);
+        EXPECT(out && out != sentinel && (strcmp(r->text, "*") == 0 || SameText(out, r->text)),
+               "request %d: not the response %s", index, r->text);
+        if (out != sentinel) service->slots->FreeOutString(service, out);
     }
 }
 
@@ -220,35 +183,20 @@ static void Tour(Service* service) {
     slots->CreateClientContext(service, TEXT16("c-host-client-id-longer-than-sixty-four-units-"
                                                "which-the-module-cuts-to-size"), &context);
 
+    /* Each way out of ExecuteCommand, and a handler asking the policy through its slot. What
+     * each handler answers is the C++ suite's; here it is the objects' layout that is proven. */
     Policy no = {&policySlots, false, 0}, yes = {&policySlots, true, 0};
-#define KEY "HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\KestraneContractHost"
-#define NAMED "{\"keyPath\":\"" KEY "\",\"regKeyValueName\":\"v\""
+#define OUTSIDE TEXT16("{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}")
     const Request requests[] = {
-        /* the early ways out, the parse failure and an unsupported id */
-        {0, TEXT16("{}"), true, false, &no, 0x20000002, "-", 0},
-        {0, NULL, false, false, &no, 0x20000002, "-", 0},
-        {0, TEXT16("{}"), false, true, &no, 0x20000002, "-", 0},
-        {4, TEXT16("{"), false, false, &no, 0x2000000B, NULL, 0},
-        {3, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
-        /* a handler failing on a request without a key path (each handler's own refusals: RequestRefusalTest) */
-        {16, TEXT16("{}"), false, false, &no, 0x20000003, "{}", 0},
-        /* each handler succeeding, on a key of its own under a listed path */
-        {2, TEXT16("{\"keyPath\":\"" KEY "\"}"), false, false, &no, 0, "{\"result\":true}", 1},
-        {16, TEXT16(NAMED ",\"requestedDataType\":1,\"writeDataValue\":\"x\"}"), false, false, &no, 0, "*", 1},
-        {4, TEXT16(NAMED ",\"expandString\":false}"), false, false, &no, 0,
-         "{\"result\":{\"v\":{\"dataType\":1,\"valueData\":\"x\"}}}", 1},
-        {8, TEXT16("{\"keyPath\":\"" KEY "\"}"), false, false, &no, 0, "*", 1},
-        {128, TEXT16("{\"keyPath\":\"" KEY "\"}"), false, false, NULL, 0, "*", 0},
-        {0, TEXT16("{\"keyPath\":\"" KEY "\"}"), false, false, &no, 0, "{\"result\":true}", 0},
-        {64, TEXT16(NAMED "}"), false, false, &no, 0, "*", 1},
-        {32, TEXT16("{\"keyPath\":\"" KEY "\"}"), false, false, &no, 0, "*", 1},
+        {0, TEXT16("{}"), true, &no, 0x20000002, "-", 0},   /* no context */
+        {0, NULL, false, &no, 0x20000002, "-", 0},          /* no message */
+        {4, TEXT16("{"), false, &no, 0x2000000B, NULL, 0},  /* not JSON */
+        {3, TEXT16("{}"), false, &no, 0x20000001, "{}", 0}, /* no such function */
         /* a key outside the read list: refused unless the policy exempts the call */
-        {128, TEXT16("{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}"), false, false, &no, 0x20000009, "*", 1},
-        {128, TEXT16("{\"keyPath\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\"}"), false, false, &yes, 0, "*", 1},
+        {128, OUTSIDE, false, &no, 0x20000009, "*", 1},
+        {128, OUTSIDE, false, &yes, 0, "*", 1},
     };
-#undef NAMED
-#undef KEY
-    /* the whole table once per kind of callback, since the registry requests build on each other */
+#undef OUTSIDE
     for (enum CallbackKind kind = kEmpty; kind <= kOnHeap; ++kind)
         for (size_t i = 0; i < sizeof requests / sizeof requests[0]; ++i)
             Execute(service, context, &requests[i], (int)i, kind);
@@ -279,17 +227,16 @@ extern Service* QVCreateService(void);
 #endif
 
 /* A host built to the contract knows nothing of the logging library: it never asks for the
- * log to be written. Three refused requests, 1.5 s of quiet, and their lines are in the file. */
+ * log to be written. Three refused requests, 1.5 s of quiet, and all their lines are in the file. */
 static void LogsWithoutFlush(Service* service, const char* file) {
+    static const int32_t ids[] = {3, 5, 6};
     Context* context = NULL;
     service->slots->CreateClientContext(service, TEXT16("log-check"), &context);
     Policy no = {&policySlots, false, 0};
-    const Request requests[] = {
-        {3, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
-        {5, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
-        {6, TEXT16("{}"), false, false, &no, 0x20000001, "{}", 0},
-    };
-    for (int i = 0; i < 3; ++i) Execute(service, context, &requests[i], i, kEmpty);
+    for (int i = 0; i < 3; ++i) {
+        const Request request = {ids[i], TEXT16("{}"), false, &no, 0x20000001, "{}", 0};
+        Execute(service, context, &request, i, kEmpty);
+    }
     service->slots->ReleaseClientContext(service, &context);
 #ifdef _WIN32
     Sleep(1500);
@@ -302,9 +249,11 @@ static void LogsWithoutFlush(Service* service, const char* file) {
     const size_t size = in ? fread(text, 1, sizeof text - 1, in) : 0;
     if (in) fclose(in);
     text[size] = 0;
-    const char* const wanted[] = {"Unsupported Function call 3", "Unsupported Function call 5",
-                                  "Unsupported Function call 6"};
-    for (int i = 0; i < 3; ++i) EXPECT(strstr(text, wanted[i]) != NULL, "\"%s\" is not in %s", wanted[i], file);
+    for (int i = 0; i < 3; ++i) {
+        char wanted[64];
+        snprintf(wanted, sizeof wanted, "Unsupported Function call %d", (int)ids[i]);
+        EXPECT(strstr(text, wanted) != NULL, "\"%s\" is not in %s", wanted, file);
+    }
 }
 
 int main(int argc, char** argv) {
@@ -329,32 +278,22 @@ int main(int argc, char** argv) {
         fprintf(stderr, "KestraneService.dll or its QVCreateService is missing: %lu\n", GetLastError());
         return 2;
     }
-    const uintptr_t base = (uintptr_t)module;
-    const char* const where = "KestraneService.dll+";
 #else
     Factory factory = QVCreateService;
-    const uintptr_t base = 0;
-    const char* const where = "";
 #endif
     Service* service = factory();
     if (!service) return 2;
     if (logFile) {
         LogsWithoutFlush(service, logFile);
-        service->slots->DeletingDestructor(service, 1);
-        printf("%s: %d faults\n", failures ? "FAILED" : "passed", failures);
-        return failures ? 1 : 0;
-    }
-    for (int slot = 0; slot < 11; ++slot)
-        printf("slot %2d: %s0x%llx\n", slot + 1, where,
-               (unsigned long long)((uintptr_t)((void* const*)service->slots)[slot] - base));
-
-    Tour(service);  /* the first run also makes what the module keeps for its life */
+    } else {
+        Tour(service); /* the first run also makes what the module keeps for its life */
 #ifdef _WIN32
-    const size_t before = HeapInUse();
-    for (int i = 0; i < 3; ++i) Tour(service);
-    const size_t after = HeapInUse();
-    EXPECT(before > 0 && after == before, "heap in use went from %zu to %zu bytes", before, after);
+        const size_t before = HeapInUse();
+        for (int i = 0; i < 3; ++i) Tour(service);
+        const size_t after = HeapInUse();
+        EXPECT(before > 0 && after == before, "heap in use went from %zu to %zu bytes", before, after);
 #endif
+    }
     EXPECT(service->slots->DeletingDestructor(service, 1) == service, "the deleting destructor returns the object");
 #ifdef _WIN32
     FreeLibrary(module);
