@@ -21,8 +21,7 @@ std::wstring OutputFilePath() {
            std::to_wstring(count++) + L".txt";
 }
 
-}  // namespace
-
+// The command-line form of one argument that the child's argv parsing gives back as is.
 std::wstring QuoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
     // Backslashes are literal except before a quote, where each one must be doubled.
@@ -47,6 +46,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     quoted.push_back(L'"');
     return quoted;
 }
+
+}  // namespace
 
 ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std::wstring& name)
     : outputPath_(OutputFilePath()) {
@@ -108,17 +109,6 @@ std::string ProbeProcess::Output() const {
     DWORD read = 0;
     while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
     return text;
-}
-
-std::string ProbeProcess::Field(const std::string& name) const {
-    const std::string text = "\n" + Output();
-    const std::string marker = "\n" + name + "=";
-    const std::size_t at = text.find(marker);
-    if (at == std::string::npos) return "(missing)";
-    const std::size_t begin = at + marker.size();
-    std::size_t end = text.find_first_of("\r\n", begin);
-    if (end == std::string::npos) end = text.size();
-    return text.substr(begin, end - begin);
 }
 
 }  // namespace KestraneTest

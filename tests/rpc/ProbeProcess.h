@@ -32,8 +32,6 @@ public:
 
     // Everything it wrote to standard output and standard error.
     std::string Output() const;
-    // The value of its "name=value" line, or "(missing)".
-    std::string Field(const std::string& name) const;
 
 private:
     using ScopedHandle = Qv::Corvane::Server::Services::Kestrane::ScopedHandle;
@@ -45,8 +43,5 @@ private:
     DWORD pid_ = 0;
     DWORD startError_ = 0;
 };
-
-// The command-line form of one argument that the child's argv parsing gives back as is.
-std::wstring QuoteArgument(const std::wstring& argument);
 
 }  // namespace KestraneTest
