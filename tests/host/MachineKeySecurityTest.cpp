@@ -25,7 +25,7 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL
 // one back even when the new one denies it (the handle keeps the rights it was opened with).
 class HeldDescriptor {
 public:
-    explicit HeldDescriptor(const std::wstring& subkey) {
+    HeldDescriptor(const std::wstring& subkey, const wchar_t* sddl) {
         EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), REG_OPTION_OPEN_LINK,
                                 READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &key_),
                   ERROR_SUCCESS)
@@ -34,6 +34,10 @@ public:
         RegGetKeySecurity(key_, kOwnerAndDacl, nullptr, &size);
         old_.resize(size);
         EXPECT_EQ(RegGetKeySecurity(key_, kOwnerAndDacl, old_.data(), &size), ERROR_SUCCESS);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key_, kOwnerAndDacl, descriptor), ERROR_SUCCESS) << sddl;
+        LocalFree(descriptor);
     }
     ~HeldDescriptor() {
         if (!old_.empty()) RegSetKeySecurity(key_, kOwnerAndDacl, old_.data());
@@ -41,13 +45,6 @@ public:
     }
     HeldDescriptor(const HeldDescriptor&) = delete;
     HeldDescriptor& operator=(const HeldDescriptor&) = delete;
-
-    void Set(const wchar_t* sddl) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-        EXPECT_EQ(RegSetKeySecurity(key_, kOwnerAndDacl, descriptor), ERROR_SUCCESS) << sddl;
-        LocalFree(descriptor);
-    }
 
 private:
     HKEY key_ = nullptr;
@@ -108,9 +105,8 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
     // stay, and Administrators become the owner. Before, a plain user could set values there.
     scratch.CreateKey("Open");
     const std::wstring open = scratch.SubKey("Open");
-    HeldDescriptor heldOpen(open);
-    heldOpen.Set(L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)(A;CIIO;KA;;;CO)"
-                 L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
+    const HeldDescriptor heldOpen(open, L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)"
+                                        L"(A;CIIO;KA;;;CO)(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
     EXPECT_EQ(PlainUser().Open(open, KEY_SET_VALUE), ERROR_SUCCESS);
     EXPECT_EQ(run.Secure(open, &message), SecureResult::Narrowed);
     EXPECT_EQ(KeySddl(open), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)"
@@ -138,8 +134,7 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
          L"O:SYD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CIIO;GA;;;CO)(A;CI;KR;;;AC)"},
     };
     for (const Kept& key : kept) {
-        HeldDescriptor held(key.subkey);
-        held.Set(key.sddl);
+        const HeldDescriptor held(key.subkey, key.sddl);
         const std::wstring before = KeySddl(key.subkey);
         EXPECT_EQ(run.Secure(key.subkey, &message), SecureResult::AlreadySecure)
             << std::string(message.begin(), message.end());

@@ -36,24 +36,17 @@ bool ParseNumber(const wchar_t* text, unsigned long* value) {
     return end != text && *end == L'\0';
 }
 
-// The server's own answer, after the RPC runtime's.
-int CallOutcome(unsigned long exception, long result) {
-    Print("rpc", exception);
-    if (exception != 0) return kCallFailed;
-    Print("result", static_cast<unsigned long>(result));
-    return result == 0 ? kGood : kCallFailed;
-}
-
 int ProbeRequest(handle_t binding, long functionId, const wchar_t* request) {
     long result = -1;
     unsigned long status = 0;
     wchar_t* response = nullptr;
     const unsigned long exception =
         KestraneRpcGuarded([&] { result = ProbeExecute(binding, functionId, request, &status, &response); });
-    const int outcome = CallOutcome(exception, result);
+    Print("rpc", exception);
+    Print("result", static_cast<unsigned long>(result));  // the server's own answer
     Print("response", response);
-    if (outcome != kGood) return outcome;
     Print("status", status);
+    if (exception != 0 || result != 0) return kCallFailed;
     return status == 0 ? kGood : kRefused;
 }
 
@@ -66,7 +59,6 @@ int Run(int argc, wchar_t** argv) {
     unsigned long functionId = 0;
     if (argc != 5 || std::wcscmp(argv[2], L"execute") != 0 || !ParseNumber(argv[3], &functionId)) return kUsage;
 
-    Print("pid", GetCurrentProcessId());
     handle_t binding = nullptr;
     if (const unsigned long status = Kestrane::Host::BindToEndpoint(argv[1], &binding); status != RPC_S_OK) {
         Print("bind", status);

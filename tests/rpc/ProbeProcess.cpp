@@ -51,7 +51,7 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 
 ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std::wstring& name)
     : outputPath_(OutputFilePath()) {
-    const std::wstring program = ProgramFolder() + name;
+    const std::wstring program = name.find(L'\\') == std::wstring::npos ? ProgramFolder() + name : name;
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
 

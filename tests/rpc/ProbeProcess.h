@@ -14,8 +14,8 @@ namespace KestraneTest {
 class ProbeProcess {
 public:
     // kestrane-rpc-probe.exe from the folder of the running test program, with these
-    // arguments; it does not run until Resume.
-    // program names another executable of that folder.
+    // arguments; it does not run until Resume. program names another executable of that
+    // folder, or any by its full path.
     explicit ProbeProcess(const std::vector<std::wstring>& arguments,
                           const std::wstring& program = L"kestrane-rpc-probe.exe");
     // A child still running is terminated, and waited for (bounded).

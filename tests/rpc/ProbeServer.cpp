@@ -79,9 +79,7 @@ ProbeServer::ProbeServer(Svc::QVService* service) {
     listening_ = status_ == RPC_S_OK;
 }
 
-ProbeServer::~ProbeServer() { Stop(); }
-
-void ProbeServer::Stop() {
+ProbeServer::~ProbeServer() {
     if (!owner_) return;  // another server owns the routines
     if (listening_) {
         RpcMgmtStopServerListening(nullptr);

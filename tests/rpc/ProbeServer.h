@@ -24,8 +24,6 @@ public:
     const std::wstring& Endpoint() const { return endpoint_; }
 
 private:
-    void Stop();
-
     std::wstring endpoint_;
     RPC_STATUS status_ = RPC_S_OK;
     bool owner_ = false;
