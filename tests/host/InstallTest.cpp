@@ -4,7 +4,7 @@
 // leaves no service and no program files.
 #include "host/MachineKeySecurity.h"
 #include "tests/RegistryFixture.h"
-#include "tests/rpc/ProbeProcess.h"
+#include "tests/host/RunningHost.h"
 
 #include <gtest/gtest.h>
 
@@ -289,10 +289,8 @@ TEST(Install, InstallsServesRebuildsUpgradesAndUninstallsWithoutATrace) {
 // already serves the endpoint the service is given.
 TEST(Install, TheServiceRestartsOnFailureAndReportsTheHostsExitCode) {
     const std::wstring endpoint = L"kestrane-install-test";
-    KestraneTest::ProbeProcess console({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
-    ASSERT_TRUE(console.Resume());
-    for (int attempt = 0; attempt < 300 && console.Output().find("listening") == std::string::npos; ++attempt) Sleep(100);
-    ASSERT_NE(console.Output().find("listening"), std::string::npos) << console.Output();
+    const auto console = KestraneTest::StartHost({L"run", L"--endpoint", endpoint}, endpoint);
+    ASSERT_FALSE(HasFailure());
     KestraneTest::ProbeProcess install({L"install", L"--endpoint", endpoint}, L"kestrane-host.exe");
     ASSERT_TRUE(install.Resume());
     DWORD code = ~0u;

@@ -55,18 +55,19 @@ ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
 
+    // Closed once the child has its copy, so that no child started later inherits it too.
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    output_ = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (output_ == INVALID_HANDLE_VALUE) {
+    const ScopedHandle output(CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!output.IsValid()) {
         startError_ = GetLastError();
         return;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output_;
-    startup.hStdError = output_;
+    startup.hStdOutput = output.Get();
+    startup.hStdError = output.Get();
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
@@ -79,11 +80,8 @@ ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std
 }
 
 ProbeProcess::~ProbeProcess() {
-    if (process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_.Get(), 99);
-        WaitForSingleObject(process_.Get(), kTerminateWaitMs);
-    }
-    if (output_ != INVALID_HANDLE_VALUE) CloseHandle(output_);
+    DWORD exitCode = 0;
+    Wait(0, &exitCode);  // one still running is ended
     DeleteFileW(outputPath_.c_str());
 }
 

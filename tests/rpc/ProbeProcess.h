@@ -37,7 +37,6 @@ private:
     using ScopedHandle = Qv::Corvane::Server::Services::Kestrane::ScopedHandle;
 
     std::wstring outputPath_;
-    HANDLE output_ = INVALID_HANDLE_VALUE;  // closed before the file is deleted
     ScopedHandle process_;
     ScopedHandle thread_;
     DWORD pid_ = 0;
