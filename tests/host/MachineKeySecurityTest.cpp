@@ -4,6 +4,7 @@
 // run undone behind it are shown where the installer runs it, in the install test.
 // Wine checks a key's DACL when it is opened, so a plain user's view is shown through a
 // restricted copy of our token (Administrators deny-only); creation rights Wine does not check.
+#include "access/ScopedHandles.h"
 #include "host/MachineKeySecurity.h"
 #include "tests/RegistryFixture.h"
 
@@ -13,6 +14,7 @@
 using namespace KestraneTest;
 using Kestrane::Host::MachineKeySecuring;
 using Kestrane::Host::SecureResult;
+using Qv::Corvane::Server::Services::Kestrane::ScopedHandle;
 
 namespace {
 
@@ -51,39 +53,24 @@ private:
     std::vector<BYTE> old_;
 };
 
-// This thread as a plain user: our token with Administrators deny-only, impersonated.
-class PlainUser {
-public:
-    PlainUser() {
-        HANDLE process = nullptr;
-        HANDLE restricted = nullptr;
-        BYTE admins[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof admins;
-        EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process) &&
-                    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
-        SID_AND_ATTRIBUTES denyOnly[] = {{admins, 0}};
-        EXPECT_TRUE(CreateRestrictedToken(process, 0, 1, denyOnly, 0, nullptr, 0, nullptr, &restricted) &&
-                    DuplicateToken(restricted, SecurityImpersonation, &token_) && SetThreadToken(nullptr, token_));
-        CloseHandle(restricted);
-        CloseHandle(process);
-    }
-    ~PlainUser() {
-        SetThreadToken(nullptr, nullptr);
-        CloseHandle(token_);
-    }
-    PlainUser(const PlainUser&) = delete;
-    PlainUser& operator=(const PlainUser&) = delete;
-
-    LSTATUS Open(const std::wstring& subkey, REGSAM rights) const {
-        HKEY key = nullptr;
-        const LSTATUS result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, rights | KEY_WOW64_64KEY, &key);
-        if (key) RegCloseKey(key);
-        return result;
-    }
-
-private:
-    HANDLE token_ = nullptr;
-};
+// Opens the key as a plain user would: on this thread, impersonating our token with
+// Administrators deny-only.
+LSTATUS OpenAsPlainUser(const std::wstring& subkey, REGSAM rights) {
+    ScopedHandle process, restricted, token;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, process.Put()) &&
+                CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+    SID_AND_ATTRIBUTES denyOnly[] = {{admins, 0}};
+    EXPECT_TRUE(CreateRestrictedToken(process.Get(), 0, 1, denyOnly, 0, nullptr, 0, nullptr, restricted.Put()) &&
+                DuplicateToken(restricted.Get(), SecurityImpersonation, token.Put()) &&
+                SetThreadToken(nullptr, token.Get()));
+    HKEY key = nullptr;
+    const LSTATUS result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, rights | KEY_WOW64_64KEY, &key);
+    SetThreadToken(nullptr, nullptr);
+    if (key) RegCloseKey(key);
+    return result;
+}
 
 }  // namespace
 
@@ -107,16 +94,13 @@ TEST(MachineKeySecurity, NarrowsOnlyWhatOrdinaryUsersCouldChange) {
     const std::wstring open = scratch.SubKey("Open");
     const HeldDescriptor heldOpen(open, L"O:BUD:(A;CI;KA;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;GA;;;BU)(A;;KW;;;IU)"
                                         L"(A;CIIO;KA;;;CO)(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
-    EXPECT_EQ(PlainUser().Open(open, KEY_SET_VALUE), ERROR_SUCCESS);
+    EXPECT_EQ(OpenAsPlainUser(open, KEY_SET_VALUE), ERROR_SUCCESS);
     EXPECT_EQ(run.Secure(open, &message), SecureResult::Narrowed);
     EXPECT_EQ(KeySddl(open), L"O:BAD:P(A;CI;KR;;;WD)(D;;KW;;;AN)(A;;KA;;;SY)(A;;KR;;;BU)(A;;RC;;;IU)(A;CIIO;KR;;;CO)"
                           L"(A;;KA;;;" TI L")(A;;KA;;;LS)(A;;KA;;;NS)");
-    {
-        const PlainUser user;
-        for (const REGSAM change : {REGSAM{KEY_SET_VALUE}, REGSAM{WRITE_DAC}, REGSAM{WRITE_OWNER}})
-            EXPECT_EQ(user.Open(open, change), ERROR_ACCESS_DENIED) << change;
-        EXPECT_EQ(user.Open(open, KEY_READ), ERROR_SUCCESS);
-    }
+    for (const REGSAM change : {REGSAM{KEY_SET_VALUE}, REGSAM{WRITE_DAC}, REGSAM{WRITE_OWNER}})
+        EXPECT_EQ(OpenAsPlainUser(open, change), ERROR_ACCESS_DENIED) << change;
+    EXPECT_EQ(OpenAsPlainUser(open, KEY_READ), ERROR_SUCCESS);
 
     // Keys nobody ordinary can change stay byte for byte: the system's and its services'
     // (an inherit-only grant to CREATOR OWNER gives nothing on the key itself), and the listed
