@@ -18,23 +18,19 @@ using namespace KestraneTest;
 
 namespace {
 
-// Opened as itself it holds a link value, and opened normally the registry names another key.
+// Opened normally, the registry names another key than the one opened as itself (a plain key
+// holding a link value is not followed).
 bool IsLink(HKEY root, const WString& subKey) {
-    HKEY itself = nullptr;
-    if (RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &itself) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0;
     WString own;
     WString reached;
-    const bool hasValue = RegQueryValueExW(itself, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
-                              ERROR_SUCCESS &&
-                          type == REG_LINK && QueryKeyName(itself, &own) == ERROR_SUCCESS;
-    RegCloseKey(itself);
-    HKEY through = nullptr;
-    if (!hasValue || RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, &through) != ERROR_SUCCESS) return false;
-    const bool named = QueryKeyName(through, &reached) == ERROR_SUCCESS;
-    RegCloseKey(through);
-    return named && _wcsicmp(own.c_str(), reached.c_str()) != 0;
+    for (const DWORD option : {DWORD{REG_OPTION_OPEN_LINK}, DWORD{0}}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, subKey.c_str(), option, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+        const LSTATUS named = QueryKeyName(key, option != 0 ? &own : &reached);
+        RegCloseKey(key);
+        if (named != ERROR_SUCCESS) return false;
+    }
+    return _wcsicmp(own.c_str(), reached.c_str()) != 0;
 }
 
 bool Exists(HKEY root, const WString& subKey) {

@@ -4,71 +4,40 @@
 #include "KestraneHost.h"
 #include "rpc/EndpointBinding.h"
 #include "rpc/RpcGuard.h"
-#include "tests/rpc/ProbeProcess.h"
-
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <psapi.h>
+#include "tests/host/RunningHost.h"
 
 #include <atomic>
 #include <cstdio>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
-// Binds to the host of endpoint, waiting until it answers (it may still be starting).
-handle_t BindWhenListening(const std::wstring& endpoint, DWORD pid) {
-    handle_t binding = nullptr;
-    EXPECT_EQ(Kestrane::Host::BindToEndpoint(endpoint, &binding), 0u);
-    unsigned long answered = 0;
-    for (int attempt = 0; attempt < 200 && KestraneRpcGuarded([&] { ::ServerIdentity(binding, &answered); }) != 0;
-         ++attempt) {
-        Sleep(50);
-    }
-    EXPECT_EQ(answered, pid);
-    return binding;
-}
-
-// A kestrane-host of the test's own, on an endpoint named after the test, answering.
-class CountedText : public ::testing::Test {
+// The host's interface bound directly, beside the host the fixture runs.
+class CountedText : public KestraneTest::RunningHost {
 protected:
     void SetUp() override {
-        endpoint_ = L"kestrane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(::testing::UnitTest::GetInstance()->current_test_info()->line());
-        host_ = std::make_unique<KestraneTest::ProbeProcess>(
-            std::vector<std::wstring>{L"run", L"--endpoint", endpoint_}, L"kestrane-host.exe");
-        ASSERT_EQ(host_->StartError(), 0u);
-        ASSERT_TRUE(host_->Resume());
-        binding_ = BindWhenListening(endpoint_, host_->Pid());
-        ASSERT_FALSE(HasFailure()) << host_->Output();
+        RunningHost::SetUp();
+        ASSERT_EQ(Kestrane::Host::BindToEndpoint(endpoint_, &binding_), 0u);
     }
     void TearDown() override {
         if (binding_ != nullptr) RpcBindingFree(&binding_);
+        RunningHost::TearDown();
     }
 
-    std::wstring endpoint_;
-    std::unique_ptr<KestraneTest::ProbeProcess> host_;
     handle_t binding_ = nullptr;
 };
 
 TEST_F(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
-    handle_t binding = binding_;
-
     KestraneSession session = nullptr;
     long result = -1;
     const std::wstring id(KESTRANE_MAX_CLIENT_ID_UNITS + 1, L'i');  // no NUL anywhere
     // The stub's range check (RPC_S_INVALID_BOUND) reaches the client as bad stub data.
-    EXPECT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding, id.size(), id.c_str(), &session); }),
+    EXPECT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding_, id.size(), id.c_str(), &session); }),
               static_cast<unsigned long>(RPC_X_BAD_STUB_DATA));
-    EXPECT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding, id.size() - 1, id.c_str(), &session); }), 0u);
+    EXPECT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding_, id.size() - 1, id.c_str(), &session); }), 0u);
     EXPECT_EQ(result, ERROR_INVALID_PARAMETER);
     EXPECT_EQ(session, nullptr);
-    ASSERT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding, 3, L"id", &session); }), 0u);
+    ASSERT_EQ(KestraneRpcGuarded([&] { result = ::OpenSession(binding_, 3, L"id", &session); }), 0u);
     ASSERT_EQ(result, 0);
 
     unsigned long status = 0;
@@ -94,7 +63,6 @@ TEST_F(CountedText, OutOfRangeOrUnterminatedTextsAreRefused) {
 TEST_F(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     constexpr std::size_t kHugeRequestUnits = (64u << 20) / sizeof(wchar_t);
     constexpr SIZE_T kPeakBound = SIZE_T{1536} << 20;
-    const std::wstring& endpoint = endpoint_;
     const std::wstring request(kHugeRequestUnits, L'r');
     // Each must reach the host and none may run; the stub's refusal is the usual answer, but
     // a host busy taking in a gigabyte may also drop a connection, which runs nothing either.
@@ -103,7 +71,7 @@ TEST_F(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
     for (int i = 0; i < 16; ++i) {
         senders.emplace_back([&] {
             handle_t binding = nullptr;
-            if (Kestrane::Host::BindToEndpoint(endpoint, &binding) != 0) return;
+            if (Kestrane::Host::BindToEndpoint(endpoint_, &binding) != 0) return;
             KestraneSession session = nullptr;
             long result = -1;
             if (KestraneRpcGuarded([&] { result = ::OpenSession(binding, 5, L"huge", &session); }) == 0 && result == 0) {
@@ -122,19 +90,14 @@ TEST_F(CountedText, SixteenHugeRequestsAreRefusedAndTheHostServesOn) {
         });
     }
     for (auto& sender : senders) sender.join();
-    PROCESS_MEMORY_COUNTERS counters = {};
-    Qv::Corvane::Server::Services::Kestrane::ScopedHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, host_->Pid()));
-    ASSERT_TRUE(GetProcessMemoryInfo(process.Get(), &counters, sizeof counters));
-    std::printf("host peak resident after 16 requests of 64 MiB: %zu MiB (%d refused by the stub)\n",
-                counters.PeakWorkingSetSize >> 20, byStub.load());
+    const SIZE_T peak = KestraneTest::MemoryOf(host_->Pid()).PeakWorkingSetSize;
+    std::printf("host peak resident after 16 requests of 64 MiB: %zu MiB (%d refused by the stub)\n", peak >> 20,
+                byStub.load());
     EXPECT_EQ(sent.load(), 16);
     EXPECT_EQ(ran.load(), 0);
     EXPECT_GT(byStub.load(), 0);
-    EXPECT_LT(counters.PeakWorkingSetSize, kPeakBound);
-    unsigned long pid = 0;
-    EXPECT_EQ(KestraneRpcGuarded([&] { ::ServerIdentity(binding_, &pid); }), 0u);  // still serving
-    EXPECT_EQ(pid, host_->Pid());
+    EXPECT_LT(peak, kPeakBound);
+    // The host serves on: the fixture stops it through its interface.
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The installer package the way an administrator uses it, in a Wine prefix of its own
 // (ctest's "install" test; the suite's main run leaves it out): install, the service
-// running and answering, the machine keys secured, an upgrade in place, an uninstall that
+// running and answering, the machine keys secured, a rebuild and an upgrade in place, an uninstall that
 // leaves no service and no program files.
 #include "host/MachineKeySecurity.h"
 #include "tests/RegistryFixture.h"
-#include "tests/rpc/ProbeProcess.h"
+#include "tests/host/RunningHost.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -42,36 +40,25 @@ std::wstring WindowsPath(const char* path) {
     return converted;
 }
 
-// Runs a command line to its end (bounded); its exit code, or ~0u when it did not end.
-DWORD Run(std::wstring commandLine) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return ~0u;
+// Runs a program to its end (bounded); its exit code, or ~0u when it did not end.
+DWORD Run(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    KestraneTest::ProbeProcess process(arguments, program);
     DWORD code = ~0u;
-    if (WaitForSingleObject(process.hProcess, kProgramTimeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return process.Resume() && process.Wait(kProgramTimeoutMs, &code) ? code : ~0u;
 }
 
 DWORD Msiexec(const std::wstring& action, const char* package, const char* log) {
-    return Run(L"msiexec.exe " + action + L" \"" + WindowsPath(package) + L"\" /qn /l*v \"" + WindowsPath(log) + L"\"");
+    wchar_t system[MAX_PATH];
+    return Run(std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\msiexec.exe",
+               {action, WindowsPath(package), L"/qn", L"/l*v", WindowsPath(log)});
 }
 
-DWORD Install(const char* package, const char* log, double* seconds) {
-    const auto start = std::chrono::steady_clock::now();
+DWORD Install(const char* package, const char* log) {
     DWORD code = kUnsettledPrefixExit;
     for (int attempt = 0; attempt < kInstallAttempts && code == kUnsettledPrefixExit; ++attempt) {
         if (attempt > 0) Sleep(3000);
         code = Msiexec(L"/i", package, log);
     }
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return code;
 }
 
@@ -120,12 +107,12 @@ std::wstring RegistryText(HKEY key, const wchar_t* name) {
     return RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS ? text : L"";
 }
 
-// The versions of every Programs and Features entry named Kestrane, and its publisher.
-std::vector<std::wstring> ListedVersions(std::wstring* publisher) {
-    std::vector<std::wstring> versions;
+// Every Programs and Features entry named Kestrane, as "<version> by <publisher>".
+std::vector<std::wstring> ListedProducts() {
+    std::vector<std::wstring> products;
     HKEY uninstall = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &uninstall) != ERROR_SUCCESS)
-        return versions;
+        return products;
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = 256;
@@ -133,13 +120,12 @@ std::vector<std::wstring> ListedVersions(std::wstring* publisher) {
         HKEY entry = nullptr;
         if (RegOpenKeyExW(uninstall, name, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
         if (RegistryText(entry, L"DisplayName") == L"Kestrane") {
-            versions.push_back(RegistryText(entry, L"DisplayVersion"));
-            *publisher = RegistryText(entry, L"Publisher");
+            products.push_back(RegistryText(entry, L"DisplayVersion") + L" by " + RegistryText(entry, L"Publisher"));
         }
         RegCloseKey(entry);
     }
     RegCloseKey(uninstall);
-    return versions;
+    return products;
 }
 
 std::wstring FileVersion(const std::wstring& path) {
@@ -204,12 +190,6 @@ std::string HostLog() {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The installed host answers a request through the installed kestrane-cli, which names no
-// endpoint: it finds the service through the endpoint mapper.
-DWORD CliExists(const std::wstring& key) {
-    return Run(L"\"" + kProgramFolder + L"\\kestrane-cli.exe\" --client-id install-test exists " + key);
-}
-
 void ExpectRunningAndAnswering(const char* when) {
     SCOPED_TRACE(when);
     const ServiceFacts service = HostService();
@@ -220,15 +200,16 @@ void ExpectRunningAndAnswering(const char* when) {
     EXPECT_EQ(service.command.rfind(tail), service.command.size() - tail.size())
         << std::string(service.command.begin(), service.command.end());
     EXPECT_TRUE(service.account.empty() || _wcsicmp(service.account.c_str(), L"LocalSystem") == 0);
-    EXPECT_EQ(CliExists(L"HKLM\\SOFTWARE\\QV"), 0u);
+    // The installed kestrane-cli names no endpoint: it finds the service through the endpoint mapper.
+    EXPECT_EQ(Run(kProgramFolder + L"\\kestrane-cli.exe",
+                  {L"--client-id", L"install-test", L"exists", L"HKLM\\SOFTWARE\\QV"}),
+              0u);
 }
 
 }  // namespace
 
-TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
-    std::wstring publisher;
-    double seconds = 0;
-    ASSERT_TRUE(ListedVersions(&publisher).empty()) << "the prefix is not fresh";
+TEST(Install, InstallsServesRebuildsUpgradesAndUninstallsWithoutATrace) {
+    ASSERT_TRUE(ListedProducts().empty()) << "the prefix is not fresh";
     const std::vector<std::wstring> keys = Kestrane::Host::WriteListedMachineKeys();
 
     // A link planted at the last listed key, to a key of a service's with rights others could
@@ -248,13 +229,16 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
         RegCloseKey(parent);
         ASSERT_EQ(KestraneTest::CreateRegistryLink(HKEY_LOCAL_MACHINE, mixer, L"\\Registry\\Machine\\" + target),
                   ERROR_SUCCESS);
+        // The listed keys and their parents, which the run creates where missing and must remove.
+        std::vector<std::wstring> places = keys;
+        for (const std::wstring& key : keys) places.push_back(key.substr(0, key.rfind(L'\\')));
         std::vector<std::wstring> before;
-        for (const std::wstring& key : keys) before.push_back(KeySddl(key));
+        for (const std::wstring& place : places) before.push_back(KeySddl(place));
         const std::wstring targetBefore = KeySddl(target);
 
         // `secure` logs where the installed host does, not where the suite's KESTRANE_LOG says.
         SetEnvironmentVariableW(L"KESTRANE_LOG", nullptr);
-        EXPECT_NE(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/planted-link.log", &seconds), 0u);
+        EXPECT_NE(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/planted-link.log"), 0u);
         const std::string log = HostLog();
         for (const char* line : {"narrowing HKEY_LOCAL_MACHINE\\SOFTWARE\\QV from O:BUD:",
                                  "cannot secure HKEY_LOCAL_MACHINE\\SOFTWARE\\Conexant\\SA3\\Mixer: it is a registry link to "
@@ -263,18 +247,16 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
             EXPECT_NE(log.find(line), std::string::npos) << line;
         EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
         EXPECT_EQ(KeySddl(target), targetBefore);
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            EXPECT_EQ(KeySddl(keys[i]), before[i]) << std::string(keys[i].begin(), keys[i].end());
+        for (std::size_t i = 0; i < places.size(); ++i)
+            EXPECT_EQ(KeySddl(places[i]), before[i]) << std::string(places[i].begin(), places[i].end());
         KestraneTest::DeleteTree(HKEY_LOCAL_MACHINE, mixer);
         EXPECT_EQ(KeySddl(mixer), L"(none)");
     }
 
-    ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/install.log", &seconds), 0u)
+    ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/install.log"), 0u)
         << "see " KESTRANE_INSTALL_LOG_DIR "/install.log";
-    std::printf("install: %.1f s\n", seconds);
     ExpectRunningAndAnswering("installed");
-    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_VERSION});
-    EXPECT_EQ(publisher, L"" KESTRANE_PUBLISHER);
+    EXPECT_EQ(ListedProducts(), std::vector<std::wstring>{L"" KESTRANE_VERSION " by " KESTRANE_PUBLISHER});
     for (const wchar_t* file : {L"kestrane-host.exe", L"kestrane-cli.exe", L"KestraneService.dll", L"Logging.dll",
                                 L"KestraneClient.dll"})
         EXPECT_EQ(FileVersion(kProgramFolder + L"\\" + file), L"" KESTRANE_VERSION) << file;
@@ -284,35 +266,22 @@ TEST(Install, InstallsServesUpgradesAndUninstallsWithoutATrace) {
     for (const std::wstring& key : keys)
         EXPECT_EQ(ChangeRightsOfOthers(KeySddl(key)), L"") << std::string(key.begin(), key.end());
 
-    ASSERT_EQ(Install(KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/upgrade.log", &seconds), 0u)
-        << "see " KESTRANE_INSTALL_LOG_DIR "/upgrade.log";
-    std::printf("upgrade: %.1f s\n", seconds);
-    ExpectRunningAndAnswering("upgraded");
-    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_NEXT_VERSION});
-
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(Msiexec(L"/x", KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/uninstall.log"), 0u)
-        << "see " KESTRANE_INSTALL_LOG_DIR "/uninstall.log";
-    std::printf("uninstall: %.1f s\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    EXPECT_EQ(GetFileAttributesW(kProgramFolder.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(ListedVersions(&publisher).empty());
-}
-
-// A second build of the installed version replaces it in place: one product, still served.
-TEST(Install, ARebuildOfTheSameVersionReplacesTheInstalledOne) {
-    std::wstring publisher;
-    double seconds = 0;
-    ASSERT_TRUE(ListedVersions(&publisher).empty()) << "the prefix still has a product";
-    ASSERT_EQ(Install(KESTRANE_MSI, KESTRANE_INSTALL_LOG_DIR "/before-rebuild.log", &seconds), 0u)
-        << "see " KESTRANE_INSTALL_LOG_DIR "/before-rebuild.log";
-    ASSERT_EQ(Install(KESTRANE_REBUILD_MSI, KESTRANE_INSTALL_LOG_DIR "/rebuild.log", &seconds), 0u)
+    // A second build of the installed version replaces it in place: one product, still served.
+    ASSERT_EQ(Install(KESTRANE_REBUILD_MSI, KESTRANE_INSTALL_LOG_DIR "/rebuild.log"), 0u)
         << "see " KESTRANE_INSTALL_LOG_DIR "/rebuild.log";
     ExpectRunningAndAnswering("rebuilt");
-    EXPECT_EQ(ListedVersions(&publisher), std::vector<std::wstring>{L"" KESTRANE_VERSION});
-    ASSERT_EQ(Msiexec(L"/x", KESTRANE_REBUILD_MSI, KESTRANE_INSTALL_LOG_DIR "/rebuild-uninstall.log"), 0u);
-    EXPECT_TRUE(ListedVersions(&publisher).empty());
+    EXPECT_EQ(ListedProducts(), std::vector<std::wstring>{L"" KESTRANE_VERSION " by " KESTRANE_PUBLISHER});
+
+    ASSERT_EQ(Install(KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/upgrade.log"), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/upgrade.log";
+    ExpectRunningAndAnswering("upgraded");
+    EXPECT_EQ(ListedProducts(), std::vector<std::wstring>{L"" KESTRANE_NEXT_VERSION " by " KESTRANE_PUBLISHER});
+
+    ASSERT_EQ(Msiexec(L"/x", KESTRANE_UPGRADE_MSI, KESTRANE_INSTALL_LOG_DIR "/uninstall.log"), 0u)
+        << "see " KESTRANE_INSTALL_LOG_DIR "/uninstall.log";
+    EXPECT_EQ(HostService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(GetFileAttributesW(kProgramFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(ListedProducts().empty());
 }
 
 // kestrane-host install sets the restart on failure, and a service host that cannot start
@@ -320,14 +289,12 @@ TEST(Install, ARebuildOfTheSameVersionReplacesTheInstalledOne) {
 // already serves the endpoint the service is given.
 TEST(Install, TheServiceRestartsOnFailureAndReportsTheHostsExitCode) {
     const std::wstring endpoint = L"kestrane-install-test";
-    KestraneTest::ProbeProcess console({L"run", L"--endpoint", endpoint}, L"kestrane-host.exe");
-    ASSERT_TRUE(console.Resume());
-    for (int attempt = 0; attempt < 300 && console.Output().find("listening") == std::string::npos; ++attempt) Sleep(100);
-    ASSERT_NE(console.Output().find("listening"), std::string::npos) << console.Output();
+    const auto console = KestraneTest::StartHost({L"run", L"--endpoint", endpoint}, endpoint);
+    ASSERT_FALSE(HasFailure());
     KestraneTest::ProbeProcess install({L"install", L"--endpoint", endpoint}, L"kestrane-host.exe");
     ASSERT_TRUE(install.Resume());
     DWORD code = ~0u;
-    ASSERT_TRUE(install.Wait(kProgramTimeoutMs, &code));
+    ASSERT_TRUE(install.Wait(kProgramTimeoutMs, &code)) << install.Output();
     ASSERT_EQ(code, 0u) << install.Output();
 
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);

@@ -1,11 +1,10 @@
 // kestrane-rpc-probe: a client process of its own for the caller-probe interface.
 //
-//   kestrane-rpc-probe <endpoint> user <access-mask>
 //   kestrane-rpc-probe <endpoint> execute <function-id> <request-json> [times=N]
 //
 // Connects over ncalrpc, makes one call (N the same calls with times=N) and prints what came back
-// as name=value lines (UTF-8). Exit code: 0 when the call gave a key or a status of 0, 1 when it
-// was made but gave no key or another status, 2 for a bad command line, 3 when the call failed.
+// as name=value lines (UTF-8). Exit code: 0 when the call gave a status of 0, 1 when it was made
+// but gave another status, 2 for a bad command line, 3 when the call failed.
 #include "CallerProbe.h"
 #include "rpc/EndpointBinding.h"
 #include "rpc/RpcGuard.h"
@@ -37,41 +36,17 @@ bool ParseNumber(const wchar_t* text, unsigned long* value) {
     return end != text && *end == L'\0';
 }
 
-// The server's own answer, after the RPC runtime's.
-int CallOutcome(unsigned long exception, long result) {
-    Print("rpc", exception);
-    if (exception != 0) return kCallFailed;
-    Print("result", static_cast<unsigned long>(result));
-    return result == 0 ? kGood : kCallFailed;
-}
-
-int ProbeUser(handle_t binding, unsigned long access) {
-    long result = -1, gotKey = 0;
-    unsigned long inquiry = 0, clientPid = 0, threadTokenError = 0;
-    wchar_t* keyName = nullptr;
-    const unsigned long exception = KestraneRpcGuarded([&] {
-        result = ProbeCurrentUser(binding, access, &gotKey, &keyName, &inquiry, &clientPid, &threadTokenError);
-    });
-    const int outcome = CallOutcome(exception, result);
-    Print("key", keyName);
-    if (outcome != kGood) return outcome;
-    Print("gotKey", static_cast<unsigned long>(gotKey));
-    Print("inquiry", inquiry);
-    Print("clientPid", clientPid);
-    Print("threadTokenError", threadTokenError);
-    return gotKey ? kGood : kRefused;
-}
-
 int ProbeRequest(handle_t binding, long functionId, const wchar_t* request) {
     long result = -1;
     unsigned long status = 0;
     wchar_t* response = nullptr;
     const unsigned long exception =
-        KestraneRpcGuarded([&] { result = ProbeExecute(binding, functionId, request, 0, &status, &response); });
-    const int outcome = CallOutcome(exception, result);
+        KestraneRpcGuarded([&] { result = ProbeExecute(binding, functionId, request, &status, &response); });
+    Print("rpc", exception);
+    Print("result", static_cast<unsigned long>(result));  // the server's own answer
     Print("response", response);
-    if (outcome != kGood) return outcome;
     Print("status", status);
+    if (exception != 0 || result != 0) return kCallFailed;
     return status == 0 ? kGood : kRefused;
 }
 
@@ -81,20 +56,17 @@ int Run(int argc, wchar_t** argv) {
         if (!ParseNumber(argv[argc - 1] + 6, &times) || times == 0) return kUsage;
         --argc;
     }
-    unsigned long number = 0;
-    if (argc < 4 || !ParseNumber(argv[3], &number)) return kUsage;
-    const bool user = std::wcscmp(argv[2], L"user") == 0 && argc == 4;
-    if (!user && !(std::wcscmp(argv[2], L"execute") == 0 && argc == 5)) return kUsage;
+    unsigned long functionId = 0;
+    if (argc != 5 || std::wcscmp(argv[2], L"execute") != 0 || !ParseNumber(argv[3], &functionId)) return kUsage;
 
-    Print("pid", GetCurrentProcessId());
     handle_t binding = nullptr;
     if (const unsigned long status = Kestrane::Host::BindToEndpoint(argv[1], &binding); status != RPC_S_OK) {
         Print("bind", status);
         return kCallFailed;
     }
-    int outcome = user ? ProbeUser(binding, number) : kGood;
-    for (unsigned long i = 0; !user && i < times && outcome != kCallFailed; ++i)
-        outcome = ProbeRequest(binding, static_cast<long>(number), argv[4]);
+    int outcome = kGood;
+    for (unsigned long i = 0; i < times && outcome != kCallFailed; ++i)
+        outcome = ProbeRequest(binding, static_cast<long>(functionId), argv[4]);
     RpcBindingFree(&binding);
     return outcome;
 }

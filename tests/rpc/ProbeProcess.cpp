@@ -21,8 +21,7 @@ std::wstring OutputFilePath() {
            std::to_wstring(count++) + L".txt";
 }
 
-}  // namespace
-
+// The command-line form of one argument that the child's argv parsing gives back as is.
 std::wstring QuoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
     // Backslashes are literal except before a quote, where each one must be doubled.
@@ -48,24 +47,27 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
+}  // namespace
+
 ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std::wstring& name)
     : outputPath_(OutputFilePath()) {
-    const std::wstring program = ProgramFolder() + name;
+    const std::wstring program = name.find(L'\\') == std::wstring::npos ? ProgramFolder() + name : name;
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
 
+    // Closed once the child has its copy, so that no child started later inherits it too.
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    output_ = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (output_ == INVALID_HANDLE_VALUE) {
+    const ScopedHandle output(CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!output.IsValid()) {
         startError_ = GetLastError();
         return;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output_;
-    startup.hStdError = output_;
+    startup.hStdOutput = output.Get();
+    startup.hStdError = output.Get();
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
@@ -78,11 +80,8 @@ ProbeProcess::ProbeProcess(const std::vector<std::wstring>& arguments, const std
 }
 
 ProbeProcess::~ProbeProcess() {
-    if (process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_.Get(), 99);
-        WaitForSingleObject(process_.Get(), kTerminateWaitMs);
-    }
-    if (output_ != INVALID_HANDLE_VALUE) CloseHandle(output_);
+    DWORD exitCode = 0;
+    Wait(0, &exitCode);  // one still running is ended
     DeleteFileW(outputPath_.c_str());
 }
 
@@ -108,17 +107,6 @@ std::string ProbeProcess::Output() const {
     DWORD read = 0;
     while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
     return text;
-}
-
-std::string ProbeProcess::Field(const std::string& name) const {
-    const std::string text = "\n" + Output();
-    const std::string marker = "\n" + name + "=";
-    const std::size_t at = text.find(marker);
-    if (at == std::string::npos) return "(missing)";
-    const std::size_t begin = at + marker.size();
-    std::size_t end = text.find_first_of("\r\n", begin);
-    if (end == std::string::npos) end = text.size();
-    return text.substr(begin, end - begin);
 }
 
 }  // namespace KestraneTest

@@ -14,8 +14,8 @@ namespace KestraneTest {
 class ProbeProcess {
 public:
     // kestrane-rpc-probe.exe from the folder of the running test program, with these
-    // arguments; it does not run until Resume.
-    // program names another executable of that folder.
+    // arguments; it does not run until Resume. program names another executable of that
+    // folder, or any by its full path.
     explicit ProbeProcess(const std::vector<std::wstring>& arguments,
                           const std::wstring& program = L"kestrane-rpc-probe.exe");
     // A child still running is terminated, and waited for (bounded).
@@ -32,21 +32,15 @@ public:
 
     // Everything it wrote to standard output and standard error.
     std::string Output() const;
-    // The value of its "name=value" line, or "(missing)".
-    std::string Field(const std::string& name) const;
 
 private:
     using ScopedHandle = Qv::Corvane::Server::Services::Kestrane::ScopedHandle;
 
     std::wstring outputPath_;
-    HANDLE output_ = INVALID_HANDLE_VALUE;  // closed before the file is deleted
     ScopedHandle process_;
     ScopedHandle thread_;
     DWORD pid_ = 0;
     DWORD startError_ = 0;
 };
-
-// The command-line form of one argument that the child's argv parsing gives back as is.
-std::wstring QuoteArgument(const std::wstring& argument);
 
 }  // namespace KestraneTest

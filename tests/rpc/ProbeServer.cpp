@@ -1,10 +1,8 @@
 #include "tests/rpc/ProbeServer.h"
 
 #include "CallerProbe.h"
-#include "access/CallerProcessId.h"
-#include "access/KestraneServiceHelper.h"
+#include "access/ScopedHandles.h"
 #include "host/ContractObjects.h"
-#include "platform/NtKeyCalls.h"
 
 #include <atomic>
 #include <cstdio>
@@ -12,7 +10,6 @@
 #include <cwchar>
 
 namespace Svc = Qv::Corvane::Server::Services;
-using Svc::Kestrane::KestraneServiceHelper;
 
 namespace {
 
@@ -25,61 +22,38 @@ std::atomic<bool> g_serving{false};
 std::atomic<unsigned> g_endpointCount{0};
 
 // A copy the server stub sends and then frees with MIDL_user_free.
-wchar_t* StubCopy(const wchar_t* text, std::size_t length) {
-    auto* copy = static_cast<wchar_t*>(MIDL_user_allocate((length + 1) * sizeof(wchar_t)));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, text, length * sizeof(wchar_t));
-    copy[length] = L'\0';
+wchar_t* StubCopy(const wchar_t* text) {
+    const std::size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<wchar_t*>(MIDL_user_allocate(bytes));
+    if (copy != nullptr) std::memcpy(copy, text, bytes);
     return copy;
-}
-
-// Which key the handle really names.
-wchar_t* KeyName(HKEY key) {
-    std::basic_string<WCHAR> name;
-    return QueryKeyName(key, &name) == ERROR_SUCCESS ? StubCopy(name.c_str(), name.size()) : nullptr;
 }
 
 DWORD WINAPI WaitForListenEnd(void*) { return RpcMgmtWaitServerListen(); }
 
 }  // namespace
 
-LONG ProbeCurrentUser(handle_t, ULONG access, LONG* gotKey, wchar_t** keyName, ULONG* inquiryStatus,
-                      ULONG* clientPid, ULONG* threadTokenError) {
-    const HKEY key = KestraneServiceHelper::OpenCurrentUserRegKey(access, kClientId);
-    *gotKey = key != nullptr ? 1 : 0;
-    *keyName = key != nullptr ? KeyName(key) : nullptr;
-    if (key != nullptr) RegCloseKey(key);
-    DWORD pid = 0;
-    *inquiryStatus = static_cast<ULONG>(Svc::Kestrane::InquireCallerProcessId(&pid));
-    *clientPid = pid;
-    HANDLE token = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
-        CloseHandle(token);
-        *threadTokenError = 0;
-    } else {
-        *threadTokenError = GetLastError();
-    }
-    return 0;
-}
-
-LONG ProbeExecute(handle_t, LONG functionId, const wchar_t* request, LONG whiteListExempt, ULONG* status,
-                  wchar_t** response) {
+LONG ProbeExecute(handle_t, LONG functionId, const wchar_t* request, ULONG* status, wchar_t** response) {
     *status = 0;
     *response = nullptr;
     Svc::QVService* service = g_service.load();
     if (service == nullptr) return 1;
     Svc::ClientContext* context = nullptr;
     if (service->CreateClientContext(kClientId, &context) != 0) return 2;
-    Kestrane::Host::FixedAccessPolicy policy(true);
     WCHAR* out = nullptr;
     *status = service->ExecuteCommand(context, functionId, request, &out, Kestrane::Host::CallbackArgument().get(),
-                                      whiteListExempt ? &policy : nullptr);
+                                      nullptr);
     if (out != nullptr) {
-        *response = StubCopy(out, std::wcslen(out));
+        *response = StubCopy(out);
         service->FreeOutString(out);
     }
     service->ReleaseClientContext(&context);
-    return 0;
+    // The module may impersonate the client to compare users; the rest of the call, and
+    // whatever this thread serves next, must run as the server again.
+    Svc::Kestrane::ScopedHandle token;
+    const bool impersonating =
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put()) || GetLastError() != ERROR_NO_TOKEN;
+    return impersonating ? 3 : 0;
 }
 
 namespace KestraneTest {
@@ -105,9 +79,7 @@ ProbeServer::ProbeServer(Svc::QVService* service) {
     listening_ = status_ == RPC_S_OK;
 }
 
-ProbeServer::~ProbeServer() { Stop(); }
-
-void ProbeServer::Stop() {
+ProbeServer::~ProbeServer() {
     if (!owner_) return;  // another server owns the routines
     if (listening_) {
         RpcMgmtStopServerListening(nullptr);

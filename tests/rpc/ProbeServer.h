@@ -14,7 +14,6 @@ namespace KestraneTest {
 // per process: the server routines find the service through it.
 class ProbeServer {
 public:
-    // service may be null when only the caller lookup is probed.
     explicit ProbeServer(Qv::Corvane::Server::Services::QVService* service);
     ~ProbeServer();
     ProbeServer(const ProbeServer&) = delete;
@@ -25,8 +24,6 @@ public:
     const std::wstring& Endpoint() const { return endpoint_; }
 
 private:
-    void Stop();
-
     std::wstring endpoint_;
     RPC_STATUS status_ = RPC_S_OK;
     bool owner_ = false;
