@@ -68,7 +68,6 @@ TEST_F(CallerHive, OpensTheCallersOwnHiveWithTheMaskGivenAndTheCommandsActThere)
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Execute(service.get(), 4, Req::Value(mine, "V")).text,
               "{\"result\":{\"V\":{\"dataType\":4,\"valueData\":7}}}");
-    // The value delete resolves the root twice, for reading and for writing.
     EXPECT_EQ(Execute(service.get(), 64, Req::Value(mine, "V")).text, "{\"result\":true}");
     EXPECT_EQ(Execute(service.get(), 32, Req::Key(mine)).text, "{\"result\":true}");
     EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, inHive.c_str(), 0, KEY_READ, &own), ERROR_FILE_NOT_FOUND);
