@@ -62,7 +62,7 @@ TEST_F(CallerHive, OpensTheCallersOwnHiveWithTheMaskGivenAndTheCommandsActThere)
     DWORD size = sizeof value;
     EXPECT_EQ(RegGetValueW(HKEY_USERS, inHive.c_str(), u"V", RRF_RT_ANY, nullptr, &value, &size), ERROR_SUCCESS);
     EXPECT_EQ(value, 7u);
-    HKEY own = nullptr;
+    HKEY own = nullptr;  // the host's own user never saw it
     EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, (std::u16string(KestraneEmu::kDefaultUserSid) + u"\\SOFTWARE\\QV\\Mine").c_str(),
                             0, KEY_READ, &own),
               ERROR_FILE_NOT_FOUND);
