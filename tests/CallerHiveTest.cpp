@@ -43,21 +43,34 @@ protected:
 
 }  // namespace
 
-TEST_F(CallerHive, OpensTheCallersOwnHiveWithTheMaskGiven) {
-    LogCapture capture;
-    const HKEY hive = KestraneServiceHelper::OpenCurrentUserRegKey(KEY_CREATE_SUB_KEY, WIDE("c"));
-    ASSERT_NE(hive, nullptr);
-    EXPECT_EQ(KestraneEmu::LastOpenAccess(), static_cast<REGSAM>(KEY_CREATE_SUB_KEY));
-    // The hive is the client's: a key made through it appears under its SID.
-    HKEY made = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(hive, u"Marker", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(made);
-    RegCloseKey(hive);
-    HKEY found = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, (kClientSid + u"\\Marker").c_str(), 0, KEY_READ, &found), ERROR_SUCCESS);
-    RegCloseKey(found);
-    EXPECT_TRUE(capture.Messages().empty());
+// The hive is the client's: what a command writes below the current user lands under the
+// client's SID, never the host user's, and the reads and deletes find it there.
+TEST_F(CallerHive, OpensTheCallersOwnHiveWithTheMaskGivenAndTheCommandsActThere) {
+    {
+        LogCapture capture;
+        const HKEY hive = KestraneServiceHelper::OpenCurrentUserRegKey(KEY_CREATE_SUB_KEY, WIDE("c"));
+        ASSERT_NE(hive, nullptr);
+        EXPECT_EQ(KestraneEmu::LastOpenAccess(), static_cast<REGSAM>(KEY_CREATE_SUB_KEY));
+        RegCloseKey(hive);
+        EXPECT_TRUE(capture.Messages().empty());
+    }
+    LoadedService service;
+    const std::string mine = "HKEY_CURRENT_USER\\SOFTWARE\\QV\\Mine";
+    EXPECT_EQ(Execute(service.get(), 16, Req::Write(mine, "V", REG_DWORD, "7")).text, "{\"result\":true}");
+    const std::u16string inHive = kClientSid + u"\\SOFTWARE\\QV\\Mine";
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    EXPECT_EQ(RegGetValueW(HKEY_USERS, inHive.c_str(), u"V", RRF_RT_ANY, nullptr, &value, &size), ERROR_SUCCESS);
+    EXPECT_EQ(value, 7u);
+    HKEY own = nullptr;  // the host's own user never saw it
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, (std::u16string(KestraneEmu::kDefaultUserSid) + u"\\SOFTWARE\\QV\\Mine").c_str(),
+                            0, KEY_READ, &own),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Execute(service.get(), 4, Req::Value(mine, "V")).text,
+              "{\"result\":{\"V\":{\"dataType\":4,\"valueData\":7}}}");
+    EXPECT_EQ(Execute(service.get(), 64, Req::Value(mine, "V")).text, "{\"result\":true}");
+    EXPECT_EQ(Execute(service.get(), 32, Req::Key(mine)).text, "{\"result\":true}");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, inHive.c_str(), 0, KEY_READ, &own), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(CallerHive, EachFailingStepLogsItsLabelAndReleasesWhatItHeld) {

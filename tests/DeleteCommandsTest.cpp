@@ -38,23 +38,3 @@ TEST(DeleteCommands, LeavesAndNamedValuesGoAndAMissingTargetHasItsOwnAnswer) {
     EXPECT_FALSE(key.GetValue("Gone", &type, &data));
     EXPECT_TRUE(key.GetValue("Kept", &type, &data));
 }
-
-TEST(DeleteCommands, AnExemptingPolicyDeletesOutsideTheWhiteList) {
-    ScratchKey key("DeletePolicy");
-    HKEY made = nullptr;
-    const WString outside = W("SOFTWARE\\Microsoft\\KestraneDeleteTest");
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, outside.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
-                              nullptr),
-              ERROR_SUCCESS);
-    const DWORD one = 1;
-    RegSetValueExW(made, W("V").c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-    RegCloseKey(made);
-    LoadedService service;
-    const std::string path = "HKEY_LOCAL_MACHINE\\" + U8(outside);
-    FixedPolicy refuse(false);
-    FixedPolicy exempt(true);
-    EXPECT_EQ(Execute(service.get(), 32, Req::Key(path), &refuse).status, Svc::NotWhiteListed);
-    EXPECT_EQ(Execute(service.get(), 64, Req::Value(path, "V"), &exempt).text, "{\"result\":true}");
-    EXPECT_EQ(Execute(service.get(), 32, Req::Key(path), &exempt).text, "{\"result\":true}");
-    EXPECT_EQ(Execute(service.get(), 0, Req::Key(path)).text, "{\"result\":false}");
-}

@@ -23,6 +23,8 @@ TEST(GetRootKey, SplitsAtTheFirstBackslashAndMatchesRootNamesExactly) {
         {"HKEY_CLASSES_ROOT\\.txt", HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", ".txt"},
         {"HKEY_CURRENT_CONFIG\\Software", HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "Software"},
         {"HKEY_USERS\\S-1-5-18", HKEY_USERS, "HKEY_USERS", "S-1-5-18"},
+        // outside an RPC call there is no caller, hence no hive of its own
+        {"HKEY_CURRENT_USER\\SOFTWARE\\QV", nullptr, "HKEY_CURRENT_USER", "SOFTWARE\\QV"},
         // the root alone, with or without a separator: the command acts on the root
         {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", ""},
         {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", ""},
@@ -56,16 +58,6 @@ TEST(GetRootKey, SplitsAtTheFirstBackslashAndMatchesRootNamesExactly) {
     }
 }
 
-TEST(GetRootKey, ASecondCallOnASplitBufferGivesTheRootAgainWithAnEmptySubkey) {
-    WString buffer = W("HKEY_USERS\\S-1-5-18\\Control Panel");
-    WCHAR* first = nullptr;
-    ASSERT_EQ(KestraneServiceHelper::GetRootKey(&buffer[0], &first, KEY_READ, WIDE("c")), HKEY_USERS);
-    WCHAR* second = nullptr;
-    EXPECT_EQ(KestraneServiceHelper::GetRootKey(&buffer[0], &second, KEY_WRITE, WIDE("c")), HKEY_USERS);
-    EXPECT_EQ(U8(second), "");
-    EXPECT_EQ(U8(first), "S-1-5-18\\Control Panel");
-}
-
 TEST(GetRootKey, NullArgumentsAreRefusedWithTheCheckersWarnings) {
     LogCapture capture;
     WString buffer = W("HKEY_USERS\\x");
@@ -76,19 +68,4 @@ TEST(GetRootKey, NullArgumentsAreRefusedWithTheCheckersWarnings) {
     const std::string line = "Qv::Corvane::Server::Services::UtilHelper.NullChecker - ";
     EXPECT_EQ(capture.Messages(),
               (std::vector<std::string>{line + "keyPath cannot be null", line + "subKey cannot be null"}));
-}
-
-TEST(GetRootKey, TheCurrentUserRootOutsideAnRpcCallIsNoRoot) {
-    LogCapture capture;
-    WString buffer = W("HKEY_CURRENT_USER\\SOFTWARE\\QV");
-    WCHAR* subKey = nullptr;
-    EXPECT_EQ(KestraneServiceHelper::GetRootKey(&buffer[0], &subKey, KEY_READ, WIDE("probe")), nullptr);
-    EXPECT_EQ(U8(subKey), "SOFTWARE\\QV");
-    const std::vector<CapturedLog> log = capture.Records();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].message,
-              "Qv::Corvane::Server::Services::Kestrane::KestraneServiceHelper.OpenCurrentUserRegKey failed on "
-              "function RpcServerInqCallAttributes with result 1725");
-    EXPECT_EQ(log[0].level, Qv::Corvane::Logging::LogLevel::Warning);
-    EXPECT_EQ(log[0].clientId, "probe");
 }

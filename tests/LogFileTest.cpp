@@ -210,8 +210,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 // "expandString" given, so that each request logs only what its key path causes.
-std::string Request(const std::string& keyPathJson, const std::string& more = "") {
-    return "{\"keyPath\":\"" + keyPathJson + "\",\"expandString\":false" + more + "}";
+std::string Request(const std::string& keyPathJson) {
+    return "{\"keyPath\":\"" + keyPathJson + "\",\"expandString\":false}";
 }
 
 }  // namespace
@@ -232,10 +232,8 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
     LogManager::GetLogger()->LogWarning(
         CreateLoggingData(WIDE("%S.%S - %s unable to write json value for $s"), WIDE("c")), "JsonUtils",
         "GetRegKeyValue", valueName.c_str());
-    // Ordinary lines: a refused path, in UTF-8 in the file, and a failed registry call.
+    // An ordinary line: a refused path, in UTF-8 in the file.
     Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed-é€😀"));
-    Execute(service.get(), 4, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QV\\\\NoSuchKey",
-                                      ",\"regKeyValueName\":\"v\""));
     FlushLog();
 
     const auto lines = Lines(folder.path() / "kestrane.log");
@@ -246,17 +244,11 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
         const std::string tail = "[" + records[i].clientId + "] " + records[i].message;
         EXPECT_EQ(lines[i].substr(lines[i].size() - std::min(lines[i].size(), tail.size())), tail);
     }
-    EXPECT_EQ(records[0].message.substr(records[0].message.find(" - ")),
-              R"( - unable to get root key from keyPath: "HKEY_LOCAL_MACHINE\\SOFTWARE\\x\n)" + forged + "\"");
-    EXPECT_EQ(records[3].clientId, R"("id\u2028)" + forged + "\"");
-    EXPECT_NE(lines[4].find(R"(JsonUtils.GetRegKeyValue - "v\r)" + forged + R"(" unable to write json value for $s)"),
-              std::string::npos);
-    EXPECT_NE(lines[lines.size() - 2].find(
+    // (How each field is escaped: LoggingTest.)
+    EXPECT_NE(lines.back().find(
                   "[test-client] Qv::Corvane::Server::Services::Kestrane::KestraneService.ReadRegistrySubKeys - "
                   "unable to get root key from keyPath: HKEY_LOCAL_MACHINE\\SOFTWARE\\NotListed-é€😀"),
               std::string::npos)
-        << lines[lines.size() - 2];
-    EXPECT_TRUE(std::regex_search(lines.back(), std::regex(R"(\] [\w:]+\.\w+ failed on function RegOpenKeyEx with result 2$)")))
         << lines.back();
 }
 

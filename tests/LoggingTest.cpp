@@ -35,6 +35,11 @@ TEST(Logging, FormatsPlaceholdersAndKeepsEverythingElseLiteral) {
     // More placeholders than arguments never reads past the list.
     EXPECT_EQ(Format("%S.%S %d %s", {"A", "B"}), "A.B (missing) (missing)");
     EXPECT_EQ(Format("%d", {static_cast<unsigned long>(0x80000000u)}), "-2147483648");
+    // A buffer too small takes what fits, and the whole length is still reported.
+    const LogArg args[] = {LogArg("abc"), LogArg(12345)};
+    WCHAR small[4];
+    EXPECT_EQ(FormatLogMessage(W("%S-%d").c_str(), args, 2, small, 4), 9u);
+    EXPECT_EQ(U8(small), "abc");
 }
 
 TEST(Logging, OutsideTextsCannotEndOrFakeALine) {
@@ -80,14 +85,6 @@ TEST(Logging, EveryInvisibleCharacterIsEscaped) {
     // variation selector, not a tag.
     const WString visible = W("é€😀") + Units({0xDB40, 0xDD00, 0x2027, 0xFFFC});
     EXPECT_EQ(Format("%s", {visible.c_str()}), U8(visible));
-}
-
-TEST(Logging, TruncatesIntoSmallBuffersAndReportsFullLength) {
-    const WString f = W("%S-%d");
-    const LogArg args[] = {LogArg("abc"), LogArg(12345)};
-    WCHAR small[4];
-    EXPECT_EQ(FormatLogMessage(f.c_str(), args, 2, small, 4), 9u);
-    EXPECT_EQ(U8(small), "abc");
 }
 
 TEST(Logging, RecordAndPlainFormsReachTheSinkWithLevelAndClient) {

@@ -80,17 +80,3 @@ TEST(ParserEquivalence, TheFuzzCorpusGetsTheSameVerdict) {
     // The seeds are mostly valid requests; a decoding slip would refuse them all.
     EXPECT_GE(accepted, 25u);
 }
-
-TEST(ParserEquivalence, DeepNestingIsAnswerNotACrash) {
-    LoadedService service;
-    ASSERT_NE(service.get(), nullptr);
-    // A MiB of opening brackets: malformed, and far deeper than any stack.
-    const std::string open(1 << 20, '[');
-    const Reply unclosed = Execute(service.get(), 0, open);
-    EXPECT_EQ(unclosed.status, Svc::InvalidJson);
-    EXPECT_FALSE(unclosed.hasText);
-    // Well-formed and just as deep: it parses, and is no request object.
-    const Reply closed = Execute(service.get(), 4, std::string(100000, '[') + std::string(100000, ']'));
-    EXPECT_EQ(closed.status, Svc::InvalidKeyPath);
-    EXPECT_EQ(closed.text, "{}");
-}

@@ -55,21 +55,15 @@ void MakeTarget() {
     RegCloseKey(target);
 }
 
-std::string Named(const std::string& path, const char* value) {
-    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":\"" + value + "\"}";
-}
-std::string KeyOnly(const std::string& path) { return "{\"keyPath\":" + Quote(path) + "}"; }
-std::string WriteDword(const std::string& path) {
-    return "{\"keyPath\":" + Quote(path) + ",\"regKeyValueName\":\"Planted\",\"requestedDataType\":4,\"writeDataValue\":1}";
-}
+std::string WriteDword(const std::string& path) { return Req::Write(path, "Planted", REG_DWORD, "1"); }
 
 using Requests = std::vector<std::pair<int32_t, std::string>>;
 
 // Every list-gated id on `path`, and the creates and a write below it.
 Requests EveryId(const std::string& path) {
-    return {{16, WriteDword(path)}, {2, KeyOnly(path)},          {4, Named(path, "Secret")}, {8, KeyOnly(path)},
-            {128, KeyOnly(path)},   {64, Named(path, "Secret")}, {32, KeyOnly(path)},      {2, KeyOnly(path + "\\a\\b")},
-            {16, WriteDword(path + "\\a")}};
+    return {{16, WriteDword(path)},          {2, Req::Key(path)},   {4, Req::Value(path, "Secret")},
+            {8, Req::Key(path)},             {128, Req::Key(path)}, {64, Req::Value(path, "Secret")},
+            {32, Req::Key(path)},            {2, Req::Key(path + "\\a\\b")}, {16, WriteDword(path + "\\a")}};
 }
 
 // Each request refused, nothing answered, the refusal logged. Returns every line logged.
@@ -105,13 +99,13 @@ TEST(RegistryLink, CommandsRefuseWhatALinkLeadsOutOfTheLists) {
     ExpectRefused(service.get(), EveryId(scratch.Path("Link")), "standing link");
     const std::string dangling = scratch.Path("Dangling");
     ExpectRefused(service.get(),
-                  {{2, KeyOnly(dangling)}, {2, KeyOnly(dangling + "\\a\\b")}, {16, WriteDword(dangling + "\\a")}},
+                  {{2, Req::Key(dangling)}, {2, Req::Key(dangling + "\\a\\b")}, {16, WriteDword(dangling + "\\a")}},
                   "dangling link");
     EXPECT_EQ(Snapshot(HKEY_LOCAL_MACHINE, kTarget), before);
     EXPECT_EQ(Snapshot(HKEY_LOCAL_MACHINE, kMissing), "<none>");
     // The host may exempt a call from the lists, and so from these checks.
     FixedPolicy exempt(true);
-    EXPECT_EQ(Execute(service.get(), 4, Named(scratch.Path("Link"), "Secret"), &exempt).status, Svc::Success);
+    EXPECT_EQ(Execute(service.get(), 4, Req::Value(scratch.Path("Link"), "Secret"), &exempt).status, Svc::Success);
     DeleteTree(HKEY_LOCAL_MACHINE, kTarget);
 }
 
@@ -267,9 +261,9 @@ TEST(RegistryLink, SwappingAKeyAndALinkChangesNothingOutsideTheLists) {
     LoadedService service;
     const std::string path = scratch.Path("race");
     const std::pair<int32_t, std::string> requests[] = {
-        {0, KeyOnly(path)},         {4, Named(path, "Secret")}, {8, KeyOnly(path)},
-        {128, KeyOnly(path)},       {2, KeyOnly(path + "\\a\\b")}, {16, WriteDword(path)},
-        {64, Named(path, "Secret")}, {32, KeyOnly(path)},
+        {0, Req::Key(path)},         {4, Req::Value(path, "Secret")}, {8, Req::Key(path)},
+        {128, Req::Key(path)},       {2, Req::Key(path + "\\a\\b")}, {16, WriteDword(path)},
+        {64, Req::Value(path, "Secret")}, {32, Req::Key(path)},
     };
     for (const auto& [id, request] : requests) {
         const auto deadline = std::chrono::steady_clock::now() + kTimePerCommand;

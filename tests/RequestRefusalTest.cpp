@@ -45,6 +45,10 @@ TEST(RequestRefusal, EveryFunctionIdRefusesABadKeyPathOrValueName) {
              {kParseLine + "keyPath is invalid type expected 5 result 6", refused}},
             {R"({"keyPath":null})", Svc::InvalidKeyPath, {kGetLine + "keyPath cannot be null", refused}},
             {R"([{"keyPath":"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV"}])", Svc::InvalidKeyPath, {missing, refused}},
+            // Names match whole and exactly, and only an object has members.
+            {R"({"KeyPath":"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV"})", Svc::InvalidKeyPath, {missing, refused}},
+            {R"({"keyPath\u0000":"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV"})", Svc::InvalidKeyPath, {missing, refused}},
+            {R"("keyPath")", Svc::InvalidKeyPath, {missing, refused}},
         };
         if (c.nameLabel) {
             const std::string path = R"("keyPath":"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV")";

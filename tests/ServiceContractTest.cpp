@@ -28,25 +28,6 @@ struct DestructionCounter {
 
 // The null cases of the context slots, the reserved slots and every way out of
 // ExecuteCommand with each kind of callback are the C host's (kestrane-contract-host).
-TEST(ServiceContract, ContextsCopyAtMost64Units) {
-    LoadedService service;
-    ASSERT_NE(service.get(), nullptr);
-    LogCapture capture;
-
-    // The client id only shows in log records: use an unsupported id to make one.
-    const std::string longId(70, 'x');
-    const Reply reply = Execute(service.get(), 3, "{}", nullptr, longId);
-    EXPECT_EQ(reply.status, Svc::UnsupportedFunction);
-    const auto records = capture.Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].clientId, std::string(64, 'x'));
-
-    capture.Clear();
-    Execute(service.get(), 3, "{}", nullptr, "ten-chars!");
-    ASSERT_EQ(capture.Records().size(), 1u);
-    EXPECT_EQ(capture.Records()[0].clientId, "ten-chars!");
-}
-
 TEST(ServiceContract, PointerChecksAndStatusTable) {
     LoadedService service;
     ASSERT_NE(service.get(), nullptr);
@@ -84,7 +65,9 @@ TEST(ServiceContract, MalformedJsonGivesInvalidJsonAndNullResponse) {
     ASSERT_NE(service.get(), nullptr);
     LogCapture capture;
     // (ParserEquivalenceTest holds the parser's verdicts; this is what the host sees of one.)
-    for (const char* text : {"", "   \t\r\n", "{} {}", "{/*c*/}", "NaN", "\"unterminated"}) {
+    // A MiB of opening brackets is far deeper than any stack: an answer, not a crash.
+    const std::string unclosed(1 << 20, '[');
+    for (const char* text : {"", "   \t\r\n", "{} {}", "{/*c*/}", "NaN", "\"unterminated", unclosed.c_str()}) {
         const Reply reply = Execute(service.get(), 0, text);
         EXPECT_EQ(reply.status, Svc::InvalidJson) << text;
         EXPECT_FALSE(reply.hasText) << text;
@@ -94,19 +77,26 @@ TEST(ServiceContract, MalformedJsonGivesInvalidJsonAndNullResponse) {
     // Whitespace around one value is fine, and so is any single JSON value.
     EXPECT_NE(Execute(service.get(), 3, " \r\n{ } \t").status, Svc::InvalidJson);
     EXPECT_NE(Execute(service.get(), 3, "42").status, Svc::InvalidJson);
+    // Well-formed and just as deep: it parses, and is no request object.
+    const Reply closed = Execute(service.get(), 4, std::string(100000, '[') + std::string(100000, ']'));
+    EXPECT_EQ(closed.status, Svc::InvalidKeyPath);
+    EXPECT_EQ(closed.text, "{}");
 }
 
+// The line also shows that a context keeps at most 64 units of the client id.
 TEST(ServiceContract, UnsupportedFunctionIdsAnswerEmptyObjectAndLogTheId) {
     LoadedService service;
     ASSERT_NE(service.get(), nullptr);
     for (int32_t id : {1, 3, 127, 129, 256, -1, INT32_MAX}) {
         LogCapture capture;
-        const Reply reply = Execute(service.get(), id, "{\"keyPath\":\"HKEY_LOCAL_MACHINE\"}");
+        const Reply reply = Execute(service.get(), id, "{\"keyPath\":\"HKEY_LOCAL_MACHINE\"}", nullptr,
+                                    std::string(70, 'x'));
         EXPECT_EQ(reply.status, Svc::UnsupportedFunction) << id;
         EXPECT_EQ(reply.text, "{}") << id;
         const auto records = capture.Records();
         ASSERT_EQ(records.size(), 1u) << id;
         EXPECT_EQ(records[0].level, Qv::Corvane::Logging::LogLevel::Error);
+        EXPECT_EQ(records[0].clientId, std::string(64, 'x'));
         EXPECT_EQ(records[0].message, "Qv::Corvane::Server::Services::Kestrane::KestraneService.ExecuteCommand - "
                                       "Unsupported Function call " + std::to_string(id));
     }

@@ -38,75 +38,66 @@ Converted Convert(DWORD type, const Bytes& data) {
 
 }  // namespace
 
-TEST(ValueEncoding, StringsEndAtTheFirstNulOrWithTheData) {
+// One row per shape of data: strings end at their first NUL or with the data, and an odd
+// last byte is no unit; a multi-string splits at NULs and never reads its last unit;
+// integers are signed and need all their bytes (extra ones are ignored); binary data is
+// Base64 in lines of 64, each ended by CR LF. A row with no JSON is not converted.
+TEST(ValueEncoding, EachTypeConvertsItsBytesOrNothing) {
     const WCHAR a = 'a', b = 'b', c = 'c', d = 'd';
-    EXPECT_EQ(Convert(REG_SZ, Units({a, b, c, 0})).json, "\"abc\"");
-    EXPECT_EQ(Convert(REG_SZ, Units({a, b, c})).json, "\"abc\"");
-    EXPECT_EQ(Convert(REG_EXPAND_SZ, Units({a, b, 0, c, d, 0})).json, "\"ab\"");
-    EXPECT_EQ(Convert(REG_LINK, Units({0})).json, "\"\"");
-    Bytes five = Units({a, b});
-    five.push_back('z');  // an odd last byte is no unit
-    EXPECT_EQ(Convert(REG_SZ, five).json, "\"ab\"");
-    EXPECT_EQ(Convert(REG_SZ, Units({0xD83D, 0xDE00, 0})).json, "\"\xF0\x9F\x98\x80\"");
-
+    const std::string full(64, 'A');
+    // Windows starts a new line for a last, padded group; Wine's encoder appends that
+    // group to the full line before it. Both decode to the same bytes.
+    const std::string paddedTail = WineBehaviour() ? "AA==\\r\\n" : "\\r\\nAA==\\r\\n";
+    const struct {
+        DWORD type;
+        Bytes data;
+        std::string json;  // empty: refused
+    } rows[] = {
+        {REG_SZ, Units({a, b, c, 0}), "\"abc\""},
+        {REG_SZ, Units({a, b, c}), "\"abc\""},
+        {REG_EXPAND_SZ, Units({a, b, 0, c, d, 0}), "\"ab\""},
+        {REG_LINK, Units({0}), "\"\""},
+        {REG_SZ, Bytes{'a', 0, 'b', 0, 'z'}, "\"ab\""},
+        {REG_SZ, Units({0xD83D, 0xDE00, 0}), "\"\xF0\x9F\x98\x80\""},
+        {REG_MULTI_SZ, Units({a, 0, b, 0, 0}), R"(["a","b"])"},
+        {REG_MULTI_SZ, Units({a, 0, b, 0}), R"(["a"])"},  // no list terminator: the last string is lost
+        {REG_MULTI_SZ, Units({0}), "[]"},
+        {REG_MULTI_SZ, Units({0, 0}), R"([""])"},
+        {REG_MULTI_SZ, Units({a, 0, 0, 0}), R"(["a",""])"},
+        {REG_MULTI_SZ, Units({a, 0, 0, b, 0, 0}), R"(["a","","b"])"},
+        {REG_MULTI_SZ, Units({a, b}), "[]"},
+        {REG_MULTI_SZ, Units({a, 0, b}), R"(["a"])"},
+        {REG_MULTI_SZ, Bytes{'a'}, "[]"},  // one byte is no unit at all
+        {REG_MULTI_SZ, Bytes{'a', 0, 0}, "[]"},
+        {REG_DWORD, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, "-1"},
+        {REG_DWORD, Bytes{0x2A, 0, 0, 0}, "42"},
+        {REG_DWORD, Bytes{0, 0, 0, 0x80}, "-2147483648"},
+        {REG_DWORD, Bytes{1, 0, 0, 0, 9}, "1"},
+        {REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 0, 0x2A}, "42"},
+        {REG_DWORD_BIG_ENDIAN, Bytes{0x80, 0, 0, 0}, "-2147483648"},
+        {REG_QWORD, Bytes(8, 0xFF), "-1"},
+        {REG_QWORD, Bytes{0, 0, 0, 0, 1, 0, 0, 0}, "4294967296"},
+        {REG_QWORD, Bytes{0, 0, 0, 0, 0, 0, 0, 0x80}, "-9223372036854775808"},
+        {REG_DWORD, Bytes{1}, ""},
+        {REG_DWORD, Bytes{1, 2, 3}, ""},
+        {REG_DWORD_BIG_ENDIAN, Bytes{1}, ""},
+        {REG_DWORD_BIG_ENDIAN, Bytes{1, 2, 3}, ""},
+        {REG_QWORD, Bytes(7, 1), ""},
+        {REG_BINARY, Bytes{0, 1, 2}, "\"AAEC\\r\\n\""},
+        {REG_BINARY, Bytes{0xFF}, "\"/w==\\r\\n\""},
+        {REG_BINARY, Bytes(48, 0), "\"" + full + "\\r\\n\""},
+        {REG_BINARY, Bytes(49, 0), "\"" + full + paddedTail + "\""},
+        {REG_BINARY, Bytes(51, 0), "\"" + full + "\\r\\nAAAA\\r\\n\""},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const Converted got = Convert(row.type, row.data);
+        EXPECT_EQ(got.ok, !row.json.empty()) << "row " << n;
+        EXPECT_EQ(got.json, row.json) << "row " << n++;
+    }
     const Converted single = Convert(REG_SZ, Bytes{'a'});
     EXPECT_FALSE(single.ok);
     EXPECT_EQ(single.log, (std::vector<std::string>{kService + "StringToJsonValue - regValueString cannot be null"}));
-}
-
-TEST(ValueEncoding, MultiStringsSplitAtNulsAndNeverReadTheLastUnit) {
-    const WCHAR a = 'a', b = 'b';
-    struct Row {
-        Bytes data;
-        const char* json;
-    };
-    const Row rows[] = {
-        {Units({a, 0, b, 0, 0}), R"(["a","b"])"},
-        {Units({a, 0, b, 0}), R"(["a"])"},       // no list terminator: the last string is lost
-        {Units({0}), "[]"},
-        {Units({0, 0}), R"([""])"},
-        {Units({a, 0, 0, 0}), R"(["a",""])"},
-        {Units({a, 0, 0, b, 0, 0}), R"(["a","","b"])"},
-        {Units({a, b}), "[]"},
-        {Units({a, 0, b}), R"(["a"])"},
-        {Bytes{'a'}, "[]"},                      // one byte is no unit at all
-        {Bytes{'a', 0, 0}, "[]"},
-    };
-    for (const Row& row : rows) {
-        const Converted got = Convert(REG_MULTI_SZ, row.data);
-        EXPECT_TRUE(got.ok) << row.json;
-        EXPECT_EQ(got.json, row.json);
-    }
-}
-
-TEST(ValueEncoding, IntegersAreSignedAndNeedAllTheirBytes) {
-    EXPECT_EQ(Convert(REG_DWORD, Bytes{0xFF, 0xFF, 0xFF, 0xFF}).json, "-1");
-    EXPECT_EQ(Convert(REG_DWORD, Bytes{0x2A, 0, 0, 0}).json, "42");
-    EXPECT_EQ(Convert(REG_DWORD, Bytes{0, 0, 0, 0x80}).json, "-2147483648");
-    EXPECT_EQ(Convert(REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 0, 0x2A}).json, "42");
-    EXPECT_EQ(Convert(REG_DWORD_BIG_ENDIAN, Bytes{0x80, 0, 0, 0}).json, "-2147483648");
-    EXPECT_EQ(Convert(REG_QWORD, Bytes(8, 0xFF)).json, "-1");
-    EXPECT_EQ(Convert(REG_QWORD, Bytes{0, 0, 0, 0, 1, 0, 0, 0}).json, "4294967296");
-    EXPECT_EQ(Convert(REG_QWORD, Bytes{0, 0, 0, 0, 0, 0, 0, 0x80}).json, "-9223372036854775808");
-    // Extra bytes are ignored; missing ones make no number (and are never read).
-    EXPECT_EQ(Convert(REG_DWORD, Bytes{1, 0, 0, 0, 9}).json, "1");
-    for (const Bytes& shortData : {Bytes{1}, Bytes{1, 2, 3}}) {
-        EXPECT_FALSE(Convert(REG_DWORD, shortData).ok);
-        EXPECT_FALSE(Convert(REG_DWORD_BIG_ENDIAN, shortData).ok);
-    }
-    EXPECT_FALSE(Convert(REG_QWORD, Bytes(7, 1)).ok);
-}
-
-TEST(ValueEncoding, BinaryIsBase64InLinesOf64EachEndedByCrLf) {
-    EXPECT_EQ(Convert(REG_BINARY, Bytes{0, 1, 2}).json, "\"AAEC\\r\\n\"");
-    EXPECT_EQ(Convert(REG_BINARY, Bytes{0xFF}).json, "\"/w==\\r\\n\"");
-    EXPECT_EQ(Convert(REG_BINARY, Bytes(48, 0)).json, "\"" + std::string(64, 'A') + "\\r\\n\"");
-    // Windows starts a new line for a last, padded group; Wine's encoder appends that
-    // group to the full line before it. Both decode to the same bytes.
-    const std::string tail = WineBehaviour() ? "AA==\\r\\n" : "\\r\\nAA==\\r\\n";
-    EXPECT_EQ(Convert(REG_BINARY, Bytes(49, 0)).json, "\"" + std::string(64, 'A') + tail + "\"");
-    EXPECT_EQ(Convert(REG_BINARY, Bytes(51, 0)).json,
-              "\"" + std::string(64, 'A') + "\\r\\nAAAA\\r\\n\"");
 }
 
 TEST(ValueEncoding, EmptyDataAndUnsupportedTypesAreNotConverted) {

@@ -1,6 +1,7 @@
 // The read and write whitelists checked directly: prefix rule, component format check,
 // case folding, and the line a malformed path logs. (HostilePathTest sends the same
-// kinds of paths through the commands, for every listed root.)
+// kinds of paths through the commands, for every listed root; ListedKeysTest, every
+// entry of each list, read and written.)
 #include "access/KestraneServiceWhiteList.h"
 #include "tests/TestSupport.h"
 
@@ -76,13 +77,10 @@ std::vector<Case> CommonCases() {
 TEST(WhiteList, ReadMode) {
     std::vector<Case> cases = CommonCases();
     cases.insert(cases.end(), {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", true},
-        {"HKEY_USERS\\S-1-5-18\\Control Panel\\International\\Geo", true},
         {"hkey_classes_root\\local settings\\software\\microsoft\\windows\\currentversion\\appmodel\\repository\\"
          "packages\\p", true},
         {"HKEY_CURRENT_USER\\Software\\Qv\\x", true},
         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\mcafee\\oeminfo\\registration", true},
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Conexant\\SA3\\Mixer", false},  // write list only
         {"HKEY_USERS\\S-1-5-21-0-0-0-1000\\SOFTWARE\\QV", false},
     });
     Check(WhiteListAccessMode::Read, cases);
@@ -100,15 +98,12 @@ TEST(WhiteList, ReadMode) {
 TEST(WhiteList, WriteMode) {
     std::vector<Case> cases = CommonCases();
     cases.insert(cases.end(), {
-        {kQv, true},
         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Conexant\\SA3\\Mixer\\x", true},
         {"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Print\\x", true},
         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\QV Inc\\System Properties\\x", true},  // through the QV entry
         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\wow6432node\\google\\chrome\\extensions\\kembcdlbgbcnnchcnbdhbmbhbejnedjf", true},
         // Read list only.
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", false},
         {"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet", false},
-        {"HKEY_USERS\\S-1-5-18\\Control Panel\\International\\Geo", false},
         // A "k" entry letter spelt as KELVIN SIGN.
         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Google\\Chrome\\Extensions\\\xE2\x84\xAA" "embcdlbgbcnnchcnbdhbmbhbejnedjf", false},
     });

@@ -1,5 +1,6 @@
 // Ids 2 and 16: keys and values created through the write whitelist, every writable
-// type in the JSON form the reads produce, and what a refused write leaves behind.
+// type in the JSON form the reads produce, and what a refused write leaves behind; and
+// the host's policy, which lifts the lists for every command.
 #include "tests/RegistryFixture.h"
 
 using namespace KestraneTest;
@@ -8,19 +9,14 @@ TEST(WriteCommands, EachTypeIsStoredAsTheRegistryFormOfItsJsonOrNotAtAll) {
     ScratchKey key("WriteTypes");
     LoadedService service;
     LogCapture capture;
+    // (What the reads give for each type is written back to the same bytes: RoundTripTest.)
     struct Row {
         int type;
         std::string json;
         Bytes bytes;  // empty: refused, nothing written
     };
     const Row rows[] = {
-        {REG_SZ, R"("")", UnitBytes(WString(1, 0))},
         {REG_SZ, R"("ab\u0000cd")", UnitBytes(W(std::string("ab\0", 3)))},  // only what precedes a NUL
-        {REG_EXPAND_SZ, R"("%SystemRoot%")", UnitBytes(W(std::string("%SystemRoot%\0", 13)))},
-        {REG_DWORD, "2147483647", Bytes{0xFF, 0xFF, 0xFF, 0x7F}},
-        {REG_QWORD, "5", Bytes{5, 0, 0, 0, 0, 0, 0, 0}},
-        {REG_MULTI_SZ, R"(["a","bc"])", UnitBytes(W(std::string("a\0bc\0\0", 6)))},
-        {REG_MULTI_SZ, "[]", UnitBytes(WString(1, 0))},
         {REG_BINARY, R"("AA\r\nEC\r\n")", Bytes{0, 1, 2}},  // the encoder's line breaks are accepted
         {REG_DWORD, "4294967295", {}},  // does not fit a signed 32-bit integer
         {REG_DWORD, "1.5", {}},
@@ -64,7 +60,7 @@ TEST(WriteCommands, KeysAreCreatedWithTheirParentsAndAFailedValueLeavesItsKey) {
     EXPECT_TRUE(key.KeyExists("New\\Key"));
 }
 
-TEST(WriteCommands, TheWriteWhiteListGatesBothCommandsUnlessThePolicyExempts) {
+TEST(WriteCommands, TheWriteWhiteListGatesBothCommands) {
     ScratchKey key("WriteWhiteList");
     LoadedService service;
     // Readable, not writable: refused before anything is created.
@@ -79,8 +75,33 @@ TEST(WriteCommands, TheWriteWhiteListGatesBothCommandsUnlessThePolicyExempts) {
         {2, Req::Key("hkey_local_machine\\software\\qv\\KestraneTest\\WriteWhiteList"), Svc::RootKeyNotFound, "{}",
          {kServicePrefix + "WriteRegistryKey - unable to get root key from keyPath: hkey_local_machine"}},
     });
+}
+
+// The host may exempt a call from the lists: every command then acts on a key outside
+// them. A refusing policy is asked once and leaves the lists in force.
+TEST(WriteCommands, TheHostsPolicyExemptsEveryCommandFromTheListsOrLeavesThemInForce) {
+    LoadedService service;
+    const std::string outside = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KestranePolicy";  // in neither list
+    const std::string value = R"({"result":{"V":{"dataType":4,"valueData":1}}})";
     FixedPolicy exempt(true);
-    EXPECT_EQ(Execute(service.get(), 16, Req::Write(readOnly, "V", REG_DWORD, "1"), &exempt).status, Svc::Success);
-    EXPECT_EQ(Execute(service.get(), 0, Req::Key(readOnly)).text, "{\"result\":true}");
-    DeleteTree(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Microsoft\\KestraneWriteTest"));
+    ExpectReplies(service.get(), {
+        {2, Req::Key(outside + "\\Sub"), Svc::Success, "{\"result\":true}",
+         {kServicePrefix + "WriteRegistryKey - create reg key at key path: HKEY_LOCAL_MACHINE"}},
+        {16, Req::Write(outside, "V", REG_DWORD, "1"), Svc::Success, "{\"result\":true}", {}},
+        {4, Req::Value(outside, "V"), Svc::Success, value.c_str(), {}},
+        {8, Req::Key(outside), Svc::Success, value.c_str(), {}},
+        {128, Req::Key(outside), Svc::Success, "{\"result\":{\"Sub\":{}}}", {}},
+        {64, Req::Value(outside, "V"), Svc::Success, "{\"result\":true}", {}},
+        {32, Req::Key(outside + "\\Sub"), Svc::Success, "{\"result\":true}", {}},
+        {8, Req::Key(outside), Svc::Success, "{\"result\":{}}", {}},  // the value went
+        {0, Req::Key(outside + "\\Sub"), Svc::Success, "{\"result\":false}", {}},  // and so did the key
+    }, &exempt);
+    // A request every record accepts, so that only the lists can refuse it.
+    const std::string request = Req::Write(outside, "V", REG_DWORD, "1");
+    for (int32_t id : {2, 4, 8, 16, 32, 64, 128}) {
+        FixedPolicy refuse(false);
+        EXPECT_EQ(Execute(service.get(), id, request, &refuse).status, Svc::NotWhiteListed) << id;
+        EXPECT_EQ(refuse.asked, 1) << id;
+    }
+    DeleteTree(HKEY_LOCAL_MACHINE, W("SOFTWARE\\KestranePolicy"));
 }
