@@ -10,6 +10,8 @@ void OpenLog() { Qv::Corvane::Logging::OpenLog(); }
 
 void FlushLog() { Qv::Corvane::Logging::FlushLog(); }
 
+void CloseLog() { Qv::Corvane::Logging::CloseLog(); }
+
 void LogInfo(const wchar_t* text) { LogManager::GetLogger()->LogInfo(text); }
 
 void LogError(const wchar_t* text) { LogManager::GetLogger()->LogError(text); }

@@ -4,9 +4,12 @@
 namespace Kestrane::Host {
 
 // Opens the log on the host's own account, before any client is served; FlushLog writes
-// out the lines still waiting, when the host stops (the library's writer does so otherwise).
+// out the lines still waiting (the library's writer does so otherwise). CloseLog, when the
+// host stops serving, also writes how many lines each client had held back in its window:
+// a flood just before a stop would otherwise leave no trace of what it sent.
 void OpenLog();
 void FlushLog();
+void CloseLog();
 void LogInfo(const wchar_t* text);
 void LogError(const wchar_t* text);
 // A session opened: the id the client claimed, and the process id the RPC runtime gave.

@@ -121,7 +121,7 @@ int ServeWithLog(const HostOptions& options, void (*onListening)()) {
 int Serve(const HostOptions& options, void (*onListening)()) {
     OpenLog();  // on the host's own account, before any client is impersonated
     const int code = ServeWithLog(options, onListening);
-    FlushLog();  // the lines of the last second, also when the service manager stops the host
+    CloseLog();  // the held-back counts and the last second's lines, also when the service manager stops it
     return code;
 }
 

@@ -2,6 +2,7 @@
 
 #include "KestraneHost.h"
 #include "access/CallerProcessId.h"
+#include "access/ScopedHandles.h"
 #include "host/CallBound.h"
 #include "host/ContractObjects.h"
 #include "rpc/EndpointBinding.h"
@@ -52,6 +53,19 @@ wchar_t* StubCopy(const wchar_t* text) {
     auto* copy = static_cast<wchar_t*>(MIDL_user_allocate((length + 1) * sizeof(wchar_t)));
     if (copy != nullptr) std::memcpy(copy, text, (length + 1) * sizeof(wchar_t));
     return copy;
+}
+
+// The module impersonates the client only within its own step. Had it left this thread
+// holding the client's token, the rest of the call, and whatever this pool thread serves
+// next, would run as that client: the host takes the thread back and says so.
+void TakeBackThreadFromClient() {
+    Qv::Corvane::Server::Services::Kestrane::ScopedHandle token;
+    // A token it cannot open is still one held: only "no token" means the thread is the host's.
+    const bool held =
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put()) || GetLastError() != ERROR_NO_TOKEN;
+    if (!held) return;
+    RevertToSelf();
+    Kestrane::Host::LogError(L"KestraneHost.Execute - the module left the thread acting for its client; reverted");
 }
 
 }  // namespace
@@ -120,6 +134,7 @@ LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const
     WCHAR* out = nullptr;
     *status = g_service->ExecuteCommand(opened->context, functionId, request, &out,
                                         Kestrane::Host::CallbackArgument().get(), &policy);
+    TakeBackThreadFromClient();
     if (out != nullptr) {
         *response = StubCopy(out);
         g_service->FreeOutString(out);

@@ -10,9 +10,6 @@
 #include <thread>
 
 #ifdef _WIN32
-#include "tests/rpc/ProbeProcess.h"
-#include "tests/rpc/ProbeServer.h"
-
 #include <aclapi.h>
 #else
 #include "platform/native/Emulation.h"
@@ -337,39 +334,6 @@ TEST(LogFile, AReaderWithoutDeleteSharingLosesNoRecord) {
     EXPECT_EQ(Count(all, "while read"), lines);
     EXPECT_EQ(Count(all, "after the reader"), 1u);
     EXPECT_EQ(Count(all, "the log file is rotated again"), 1u);
-}
-
-// Under Wine every process runs as one user: two client processes over real RPC calls, the
-// first flooding, each with a share of its own, named by process, session and user.
-TEST(LogFile, EachClientProcessHasAShareOfItsOwn) {
-    TestFolder folder("Kestrane");
-    ASSERT_EQ(OpenLogFolder(folder.Wide().c_str()), LogFolderCheck::Ready);
-    LoadedService service;
-    ProbeServer server(service.get());
-    ASSERT_EQ(server.Status(), RPC_S_OK);
-    std::string flood = "HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Flood\\\\";
-    for (int i = 0; i < 1100; ++i) flood += "\xE2\x80\xA8";
-    constexpr int kFlood = 20;  // about 6 KiB a line: several times a process's share
-    const auto run = [&](const std::string& keyPath, int times) {
-        ProbeProcess probe({server.Endpoint(), L"execute", L"128", W(Request(keyPath)),
-                            L"times=" + std::to_wstring(times)});
-        DWORD code = 0;
-        EXPECT_EQ(probe.StartError(), 0u);
-        EXPECT_TRUE(probe.Resume() && probe.Wait(60000, &code)) << probe.Output();
-        return probe.Pid();
-    };
-    const DWORD flooder = run(flood, kFlood);
-    run("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\SecondClient", 1);
-    CloseLog();
-    const std::string all = AllLines(folder.path());
-    EXPECT_EQ(Count(all, "SecondClient"), 1u);
-    DWORD session = 0;
-    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
-    const std::regex summary("client process " + std::to_string(flooder) + " in session " + std::to_string(session) +
-                             " as S-1-5-[-0-9]+: ([0-9]+) lines like");
-    std::smatch held;
-    ASSERT_TRUE(std::regex_search(all, held, summary)) << all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
-    EXPECT_EQ(Count(all, "Flood") + std::stoul(held[1].str()), static_cast<std::size_t>(kFlood));
 }
 #else
 // One client's flood spends its own share of the log and its user's, nobody else's: the

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -54,6 +55,18 @@ protected:
         unsigned long calls = 0;
         EXPECT_EQ(KestraneHostStatus(session.get(), &live, &calls), KESTRANE_OK);
         return live - 1;  // not counting the one asking
+    }
+
+    // Stops the host through its interface and reads all it logged.
+    std::string StoppedHostLog() {
+        EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
+        DWORD code = 0;
+        EXPECT_TRUE(host_->Wait(kProcessTimeoutMs, &code));
+        EXPECT_EQ(code, 0u) << host_->Output();
+        EXPECT_NE(host_->Output().find("kestrane-host: stopped"), std::string::npos) << host_->Output();
+        host_.reset();
+        std::ifstream file(std::filesystem::path(log_), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
     // The sessions open once they come to `wanted` (or after 20 s).
@@ -146,19 +159,12 @@ TEST_F(HostEndToEndTest, KilledClientsAreReleasedAndTheHostStopsWithCallsInFligh
     ASSERT_EQ(LiveSessionsOnceAt(4), 4u);
     clients.pop_back();  // terminated here, mid-session
     EXPECT_EQ(LiveSessionsOnceAt(3), 3u);
-    EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
-    DWORD code = 0;
-    EXPECT_TRUE(host_->Wait(kProcessTimeoutMs, &code));
-    EXPECT_EQ(code, 0u) << host_->Output();
-    EXPECT_NE(host_->Output().find("kestrane-host: stopped"), std::string::npos) << host_->Output();
+    const std::string text = StoppedHostLog();
     for (auto& client : clients) {
+        DWORD code = 0;
         EXPECT_TRUE(client->Wait(kProcessTimeoutMs, &code));
         EXPECT_NE(code, 0u);  // cut off: the host went away under it
     }
-    host_.reset();
-
-    std::ifstream file(std::filesystem::path(log_), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         lines.push_back(text.substr(at, end - at));
@@ -170,6 +176,49 @@ TEST_F(HostEndToEndTest, KilledClientsAreReleasedAndTheHostStopsWithCallsInFligh
     EXPECT_NE(text.find(opened + "\n"), std::string::npos) << text;
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("KestraneHost: stopped"), std::string::npos) << lines.back();
+}
+
+// HKEY_CURRENT_USER during a call is the caller's hive: a key made in this test's own hive is
+// found. The module impersonates the client to find it, only within its own step: the host
+// never had to take a thread back from the client.
+TEST_F(HostEndToEndTest, CallersHiveIsFoundAndTheThreadIsHandedBack) {
+    const std::wstring below = L"SOFTWARE\\QV\\HostEndToEndHive-" + std::to_wstring(GetCurrentProcessId());
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, below.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    const CliResult found = Cli({L"--json", L"exists", L"HKEY_CURRENT_USER\\" + below});
+    RegDeleteKeyW(HKEY_CURRENT_USER, below.c_str());
+    EXPECT_EQ(found.exitCode, 0u) << found.output;
+    EXPECT_NE(found.output.find("{\"result\":true}"), std::string::npos) << found.output;
+    const std::string log = StoppedHostLog();
+    EXPECT_EQ(log.find("acting for its client"), std::string::npos) << log;
+}
+
+// Two client processes, the first flooding: each has a share of the log of its own, and what
+// the flooder's share held back is summed up under its process, session and user.
+TEST_F(HostEndToEndTest, EachClientProcessHasAShareOfTheLogOfItsOwn) {
+    constexpr int kFlood = 20;  // about 6 KiB a line: several times a process's share
+    const std::wstring flood = L"HKLM\\SOFTWARE\\Flood\\" + std::wstring(1100, L'\u2028');
+    auto flooder = StartCli({L"--repeat", std::to_wstring(kFlood), L"subkeys", flood});
+    DWORD code = 0;
+    EXPECT_TRUE(flooder->Wait(kProcessTimeoutMs, &code));
+    EXPECT_NE(flooder->Output().find("NotWhiteListed"), std::string::npos) << flooder->Output();
+    EXPECT_EQ(Cli({L"subkeys", L"HKLM\\SOFTWARE\\SecondClient"}).exitCode, 1u);
+    const std::string log = StoppedHostLog();
+    const auto count = [&log](const std::string& what) {
+        long found = 0;
+        for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++found;
+        return found;
+    };
+    EXPECT_EQ(count("SecondClient"), 1);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    const std::regex summary("client process " + std::to_string(flooder->Pid()) + " in session " +
+                             std::to_string(session) + " as S-1-5-[-0-9]+: ([0-9]+) lines like");
+    std::smatch held;
+    ASSERT_TRUE(std::regex_search(log, held, summary)) << log;
+    EXPECT_EQ(count("Flood") + std::stol(held[1].str()), kFlood);
 }
 
 // One process opening sessions under client ids of 500 000 units is stopped at its

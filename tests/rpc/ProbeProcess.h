@@ -1,5 +1,6 @@
-// The probe client as a child process of the test: started suspended (so the test can
-// look at it before it calls), its output kept in a file, and never outliving the test.
+// A program of the build (the host, the CLI) as a child process of the test: started
+// suspended (so the test can look at it before it runs), its output kept in a file, and
+// never outliving the test.
 #pragma once
 
 #include "access/ScopedHandles.h"
@@ -13,11 +14,9 @@ namespace KestraneTest {
 
 class ProbeProcess {
 public:
-    // kestrane-rpc-probe.exe from the folder of the running test program, with these
-    // arguments; it does not run until Resume. program names another executable of that
-    // folder, or any by its full path.
-    explicit ProbeProcess(const std::vector<std::wstring>& arguments,
-                          const std::wstring& program = L"kestrane-rpc-probe.exe");
+    // program from the folder of the running test program (or any, by its full path), with
+    // these arguments; it does not run until Resume.
+    ProbeProcess(const std::vector<std::wstring>& arguments, const std::wstring& program);
     // A child still running is terminated, and waited for (bounded).
     ~ProbeProcess();
     ProbeProcess(const ProbeProcess&) = delete;
