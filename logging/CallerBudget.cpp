@@ -64,23 +64,18 @@ void CallerBudget::Hold(Share& share, const WideString& message) {
 
 bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideString& message,
                          Clock::time_point now) {
-    // A thread serves one client for many lines in a row: its keys are made again only
-    // when the caller changes, not for every line (each costs several allocations).
-    thread_local struct {
-        bool known = false;
-        LogCaller caller{};
-        std::string processKey, userKey;
-    } last;
-    if (!last.known || !SameCaller(last.caller, caller)) {
-        last.known = false;  // until both keys are made (an allocation may throw)
-        last.processKey = ProcessKey(caller);
-        last.userKey = UserKey(caller);
-        last.caller = caller;
-        last.known = true;
-    }
-    const std::string& processKey = last.processKey;
-    const std::string& userKey = last.userKey;
     std::lock_guard<std::mutex> guard(lock_);
+    // One client usually logs many lines in a row: the keys are made again only when the
+    // caller changes, not for every line (each costs several allocations).
+    if (!lastKnown_ || !SameCaller(lastCaller_, caller)) {
+        lastKnown_ = false;  // until both keys are made (an allocation may throw)
+        lastProcessKey_ = ProcessKey(caller);
+        lastUserKey_ = UserKey(caller);
+        lastCaller_ = caller;
+        lastKnown_ = true;
+    }
+    const std::string& processKey = lastProcessKey_;
+    const std::string& userKey = lastUserKey_;
     // A window that ended while its caller kept quiet starts afresh (its summary, if any,
     // is written by Due before this line could be).
     auto user = users_.find(userKey);

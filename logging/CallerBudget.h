@@ -52,6 +52,9 @@ private:
     static void Summarize(const std::string& who, Share& share, Clock::time_point now, std::vector<WideString>* out);
 
     std::mutex lock_;
+    bool lastKnown_ = false;  // the keys of the caller of the last line, kept under lock_
+    LogCaller lastCaller_{};
+    std::string lastProcessKey_, lastUserKey_;
     std::unordered_map<std::string, Share> processes_;
     std::unordered_map<std::string, Share> users_;
 };

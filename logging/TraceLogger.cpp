@@ -97,8 +97,10 @@ unsigned long ThreadId() {
 
 // What a thread keeps between its lines, in one thread-local object: each thread-local
 // costs a lookup of its own with MinGW's runtime (tens of nanoseconds under Wine).
+// Nothing in it needs destroying: a thread that ends after this library was unloaded must
+// find no destructor of ours to run.
 struct ThreadLines {
-    std::string threadId = std::to_string(ThreadId());
+    char threadId[24] = {};
     long long cachedSecond = -1;
     char cached[96];
 };
@@ -198,6 +200,7 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message, bool
         line += ' ';
         line += processId;
         line += ' ';
+        if (thread.threadId[0] == 0) std::snprintf(thread.threadId, sizeof thread.threadId, "%lu", ThreadId());
         line += thread.threadId;
         line += " [";
         AppendUtf8(line, client);
