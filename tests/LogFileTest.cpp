@@ -282,6 +282,17 @@ TEST(LogFile, FolderStaysBoundedUnderAFloodOfRefusedRequestsFromManyThreads) {
     EXPECT_GT(total, kLogFilesKept * (kLogFileBytes - (kLogFileBytes >> 4)));
     EXPECT_LT(lines, static_cast<std::size_t>(kThreads * kRequestsEach));  // the oldest lines are gone
     EXPECT_TRUE(fs::exists(folder.path() / ("kestrane.log." + std::to_string(kLogFilesKept))));
+#ifndef _WIN32
+    // Every file the log opened, rotated away or still current, is closed with the log.
+    CloseLog();
+    std::size_t open = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = fs::read_symlink(fd.path(), error).string();
+        if (!error && target.rfind(folder.path().string(), 0) == 0) ++open;
+    }
+    EXPECT_EQ(open, 0u);
+#endif
 }
 
 // A folder renamed away under the running log and replaced by one anyone may write: the
