@@ -59,12 +59,7 @@ protected:
 
     // Stops the host through its interface and reads all it logged.
     std::string StoppedHostLog() {
-        EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
-        DWORD code = 0;
-        EXPECT_TRUE(host_->Wait(kProcessTimeoutMs, &code));
-        EXPECT_EQ(code, 0u) << host_->Output();
-        EXPECT_NE(host_->Output().find("kestrane-host: stopped"), std::string::npos) << host_->Output();
-        host_.reset();
+        StopHost();
         std::ifstream file(std::filesystem::path(log_), std::ios::binary);
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }

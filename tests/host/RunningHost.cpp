@@ -36,13 +36,17 @@ void RunningHost::SetUp() {
     ASSERT_FALSE(HasFailure());
 }
 
+void RunningHost::StopHost() {
+    EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
+    DWORD code = 0;
+    EXPECT_TRUE(host_->Wait(kProcessTimeoutMs, &code)) << "host did not stop";
+    EXPECT_EQ(code, 0u) << host_->Output();
+    EXPECT_NE(host_->Output().find("kestrane-host: stopped"), std::string::npos) << host_->Output();
+    host_.reset();
+}
+
 void RunningHost::TearDown() {
-    if (host_) {
-        EXPECT_EQ(KestraneStopHost(ClientSession(endpoint_, L"stopper").get()), KESTRANE_OK);
-        DWORD code = 0;
-        EXPECT_TRUE(host_->Wait(kProcessTimeoutMs, &code)) << "host did not stop";
-        EXPECT_EQ(code, 0u) << host_->Output();
-    }
+    if (host_) StopHost();
     DeleteFileW(log_.c_str());
 }
 

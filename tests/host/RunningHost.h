@@ -29,7 +29,9 @@ PROCESS_MEMORY_COUNTERS MemoryOf(DWORD pid);
 class RunningHost : public ::testing::Test {
 protected:
     void SetUp() override;
-    // A test that stopped the host itself resets host_.
+    // Stops the host through its interface: it must end with exit code 0, saying so. A test
+    // may stop it itself; TearDown stops it otherwise.
+    void StopHost();
     void TearDown() override;
 
     std::wstring endpoint_;
