@@ -58,12 +58,14 @@ std::string UserKey(const LogCaller& caller) {
     return user.empty() ? "unknown user in session " + std::to_string(caller.sessionId) : "user " + user;
 }
 
-void CallerBudget::Hold(Share& share, const WideString& message) {
-    if (share.held++ == 0) share.first = message;
+void CallerBudget::Hold(Share& share, Describe describe, const void* line) {
+    if (share.held++ > 0) return;
+    share.first.clear();
+    describe(line, &share.first);
 }
 
-bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideString& message,
-                         Clock::time_point now) {
+bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, Clock::time_point now, Describe describe,
+                         const void* line) {
     std::lock_guard<std::mutex> guard(lock_);
     // One client usually logs many lines in a row: the keys are made again only when the
     // caller changes, not for every line (each costs several allocations).
@@ -101,7 +103,7 @@ bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, const WideS
     const bool overUser = user->second.used + cost > kUserLogBytes;
     if (overUser || (process != processes_.end() && process->second.used + cost > kCallerLogBytes)) {
         const bool forProcess = !overUser && process->second.used >= kCallerLogBytes / 2;
-        Hold(forProcess ? process->second : user->second, message);
+        Hold(forProcess ? process->second : user->second, describe, line);
         return false;
     }
     if (bytes == 0) return true;

@@ -30,11 +30,15 @@ class CallerBudget {
 public:
     using Clock = BudgetClock;
 
-    // Whether a line of `bytes` for `caller` may be written; if not, it is counted, and
-    // `message` is kept when it is the first held back in the window. With `bytes` 0 it
-    // only asks whether the caller's share is spent, charging nothing: a line held back
-    // whatever its size is then counted without being made.
-    bool Admit(const LogCaller& caller, std::size_t bytes, const WideString& message, Clock::time_point now);
+    // Makes the message of the line `line`; a line held back is made only when it is the
+    // first of its window, whose summary quotes it.
+    using Describe = void (*)(const void* line, WideString* message);
+
+    // Whether a line of `bytes` for `caller` may be written; if not, it is counted, and its
+    // message kept when it is the first held back in the window. With `bytes` 0 it only
+    // asks whether the caller's share is spent, charging nothing: a line held back whatever
+    // its size is then counted without being made.
+    bool Admit(const LogCaller& caller, std::size_t bytes, Clock::time_point now, Describe describe, const void* line);
     // The summary lines of the windows ended by `now` (of every window with `all`), in
     // the form "client X: 12,345 lines like "..." held back in 60 s".
     std::vector<WideString> Due(Clock::time_point now, bool all);
@@ -48,7 +52,7 @@ private:
         uint64_t held = 0;
         WideString first;  // the first line held back, as its message reads
     };
-    static void Hold(Share& share, const WideString& message);
+    static void Hold(Share& share, Describe describe, const void* line);
     static void Summarize(const std::string& who, Share& share, Clock::time_point now, std::vector<WideString>* out);
 
     std::mutex lock_;

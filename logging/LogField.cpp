@@ -1,6 +1,5 @@
 #include "logging/LogField.h"
 
-#include <cstring>
 
 namespace Qv::Corvane::Logging {
 namespace {
@@ -135,9 +134,8 @@ void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool cl
     }
 }
 
-void AppendNarrowField(WideString& out, const char* text) {
+void AppendNarrowField(WideString& out, const char* text, std::size_t length) {
     // Class and operation names, on every line: plain ASCII goes straight in.
-    const std::size_t length = std::strlen(text);
     bool plain = length <= kMaxFieldUnits;
     for (std::size_t i = 0; plain && i < length; ++i) plain = text[i] >= 0x20 && text[i] < 0x7F && text[i] != '"';
     if (plain) {
@@ -145,8 +143,8 @@ void AppendNarrowField(WideString& out, const char* text) {
         return;
     }
     WideString wide;
-    AppendWidened(wide, text, length);
-    AppendField(out, wide.data(), wide.size());
+    AppendWidened(wide, text, length < kMaxFieldUnits ? length : kMaxFieldUnits);
+    AppendField(out, wide.data(), length);
 }
 
 void AppendLiteral(WideString& out, WCHAR unit) {

@@ -12,14 +12,14 @@ LogFolderCheck LogFile::Open(const LogPath& path, bool checked, LogHandle folder
     return OpenForAppend(path_, checked_, &handle_, &size_);
 }
 
-LogFile::Notice LogFile::Append(const std::string& batch) {
-    if (batch.empty() || path_.empty()) return Notice::None;
+LogFile::Notice LogFile::Append(const char* lines, std::size_t size) {
+    if (size == 0 || path_.empty()) return Notice::None;
     Notice notice = Notice::None;
-    if (handle_ == kNoLogHandle || size_ + batch.size() > kLogFileBytes) {
+    if (handle_ == kNoLogHandle || size_ + size > kLogFileBytes) {
         if (Rotate()) {
             if (blocked_ || dropping_) notice = Notice::RotationResumed;
             blocked_ = dropping_ = false;
-        } else if (handle_ != kNoLogHandle && size_ + batch.size() <= kLogFileBytes + kLogOverrunBytes) {
+        } else if (handle_ != kNoLogHandle && size_ + size <= kLogFileBytes + kLogOverrunBytes) {
             if (!blocked_) notice = Notice::RotationBlocked;
             blocked_ = true;
         } else {
@@ -28,10 +28,10 @@ LogFile::Notice LogFile::Append(const std::string& batch) {
             return notice;
         }
     }
-    if (WriteAll(handle_, batch.data(), batch.size())) {
-        size_ += batch.size();
+    if (WriteAll(handle_, lines, size)) {
+        size_ += size;
     } else {
-        // A failed write may have left part of the batch: the next batch starts a new file.
+        // A failed write may have left part of the piece: the next piece starts a new file.
         size_ = kLogFileBytes + kLogOverrunBytes;
     }
     return notice;

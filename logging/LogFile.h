@@ -59,10 +59,11 @@ public:
 
     // What an administrator must be told, once each time it starts.
     enum class Notice { None, RotationBlocked, Dropping, RotationResumed };
-    // Whole lines only. When the file cannot be rotated (a reader without delete sharing, a
+    // Whole lines only, written as one piece: the file is rotated before a piece would
+    // take it past kLogFileBytes. When the file cannot be rotated (a reader without delete sharing, a
     // folder no longer in its place), batches go on into the current file up to
     // kLogFileBytes + kLogOverrunBytes; past that they are dropped until rotation works again.
-    Notice Append(const std::string& batch);
+    Notice Append(const char* lines, std::size_t size);
     void Close();
 
 private:

@@ -1,7 +1,9 @@
 // Placeholder formatting shared by every record form.
 #include "logging/LogField.h"
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace Qv::Corvane::Logging {
 namespace {
@@ -10,34 +12,40 @@ void AppendAscii(WideString& out, const char* text) {
     for (; *text; ++text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
 }
 
-void AppendArg(WideString& out, const LogArg& arg) {
-    switch (arg.kind()) {
-    case LogArg::Kind::Narrow:
+void AppendArg(WideString& out, const FieldArg& arg) {
+    if (arg.kind == LogArg::Kind::Integer) {
+        AppendAscii(out, std::to_string(arg.integer).c_str());
+    } else if (arg.text == nullptr) {
+        AppendAscii(out, "(null)");
+    } else if (arg.kind == LogArg::Kind::Narrow) {
         // 8-bit labels and class names are ASCII; other bytes are read as Latin-1.
-        if (arg.narrow()) {
-            AppendNarrowField(out, arg.narrow());
-        } else {
-            AppendAscii(out, "(null)");
-        }
-        break;
-    case LogArg::Kind::Wide:
-        if (arg.wide()) {
-            std::size_t length = 0;
-            while (arg.wide()[length] != 0) ++length;
-            AppendField(out, arg.wide(), length);
-        } else {
-            AppendAscii(out, "(null)");
-        }
-        break;
-    case LogArg::Kind::Integer:
-        AppendAscii(out, std::to_string(arg.integer()).c_str());
-        break;
+        AppendNarrowField(out, static_cast<const char*>(arg.text), arg.length);
+    } else {
+        AppendField(out, static_cast<const WCHAR*>(arg.text), arg.length);
     }
 }
 
 }  // namespace
 
-void FormatMessageText(WideString& text, const WCHAR* format, const LogArg* args, std::size_t count) {
+FieldArg FieldOf(const LogArg& arg) {
+    FieldArg field{arg.kind(), nullptr, 0, 0};
+    switch (arg.kind()) {
+    case LogArg::Kind::Narrow:
+        field.text = arg.narrow();
+        if (arg.narrow() != nullptr) field.length = std::strlen(arg.narrow());
+        break;
+    case LogArg::Kind::Wide:
+        field.text = arg.wide();
+        while (arg.wide() != nullptr && arg.wide()[field.length] != 0) ++field.length;
+        break;
+    case LogArg::Kind::Integer:
+        field.integer = arg.integer();
+        break;
+    }
+    return field;
+}
+
+void FormatMessageText(WideString& text, const WCHAR* format, const FieldArg* args, std::size_t count) {
     std::size_t next = 0;
     if (!format) {
         AppendAscii(text, "(null format)");
@@ -76,8 +84,10 @@ void FormatMessageText(WideString& text, const WCHAR* format, const LogArg* args
 
 std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_t count, WCHAR* out,
                              std::size_t capacity) {
+    std::vector<FieldArg> fields;
+    for (std::size_t i = 0; i < count; ++i) fields.push_back(FieldOf(args[i]));
     WideString text;
-    FormatMessageText(text, format, args, count);
+    FormatMessageText(text, format, fields.data(), count);
     if (capacity > 0) {
         const std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
         text.copy(out, n);

@@ -1,7 +1,8 @@
 // The writer: started by the first line that finds none running, never from DllMain; it
-// takes whatever is pending once kLogGatherMs have passed since that line (at once when
-// kLogBatchBytes are waiting or FlushLog asks), writes it, and ends after kWriterIdleMs
-// without lines. Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on
+// takes the records pending once kLogGatherMs have passed since the first (at once when
+// kLogBatchBytes are waiting or FlushLog asks), makes their lines, writes them, and ends
+// after kWriterIdleMs without lines. Making the lines here keeps that work off the threads
+// that serve calls: a record is a copy, a line costs escaping, UTF-8 and the time's text. Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on
 // its own account, opens, writes or rotates the file: never a thread acting for a client.
 //
 // On Windows the writer holds a reference to this library, so FreeLibrary by the host
@@ -27,6 +28,8 @@ constexpr unsigned kLogFlushWaitMs = 5000;
 // Pending bytes past which a logging thread waits for the writer before adding its line,
 // so that memory stays bounded when lines come faster than the disk takes them.
 constexpr std::size_t kLogPendingMaxBytes = 16 * kLogBatchBytes;
+// The room the writer keeps between batches for records and for lines.
+constexpr std::size_t kLogKeptRoomBytes = 2 * kLogBatchBytes;
 
 thread_local bool onWriter = false;
 
@@ -75,17 +78,21 @@ LogWriter::~LogWriter() {
     std::unique_lock<std::mutex> file(fileLock_, std::try_to_lock);
     if (!file.owns_lock()) return;
     if (destination_.load() == Destination::Unchosen && !ThreadImpersonates()) ChooseLocked();
-    WriteBatch(pending_);
+    lines_.clear();
+    MakeLines(pending_, &lines_);
+    Notices unsaid;  // nobody is left to say them to
+    WriteBatch(lines_, &unsaid);
     pending_.clear();
     CloseLocked();
 }
 
-void LogWriter::Add(const std::string& line) {
+void LogWriter::Add(const RecordFields& record) {
     // The first line chooses, as OpenLog would, unless its thread acts for a client: the
     // writer chooses then. Until chosen, "off" would still cost every line its formatting.
     if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !onWriter && !ThreadImpersonates()) {
         Choose();
     }
+    const std::size_t bytes = RecordBytes(record);
     std::unique_lock<std::mutex> lock(pendingLock_);
     if (pending_.size() >= kLogPendingMaxBytes && !onWriter) {
         if (!writerRunning_) StartWriterLocked();
@@ -96,7 +103,8 @@ void LogWriter::Add(const std::string& line) {
         if (pending_.size() >= kLogPendingMaxBytes) return;
     }
     const std::size_t before = pending_.size();
-    pending_ += line;
+    pending_.resize(before + bytes);
+    PutRecord(record, bytes, &pending_[before]);
     ++added_;
     if (!writerRunning_) {
         StartWriterLocked();
@@ -176,19 +184,30 @@ void LogWriter::CloseLocked() {
     folder_ = kNoLogHandle;
 }
 
-LogFile::Notice LogWriter::WriteBatch(const std::string& batch) {
-    if (batch.empty()) return LogFile::Notice::None;
+void LogWriter::WriteBatch(const std::string& lines, Notices* notices) {
+    if (lines.empty()) return;
     switch (destination_.load(std::memory_order_acquire)) {
     case Destination::File:
-        return file_.Append(batch);
+        // In pieces of whole lines of about kLogBatchBytes, so that each file is rotated
+        // within that much of kLogFileBytes, however many lines a batch makes.
+        for (std::size_t at = 0; at < lines.size();) {
+            std::size_t end = lines.size();
+            if (end - at > kLogBatchBytes) {
+                end = lines.find('\n', at + kLogBatchBytes - 1);
+                end = end == std::string::npos ? lines.size() : end + 1;
+            }
+            const LogFile::Notice notice = file_.Append(lines.data() + at, end - at);
+            if (notice != LogFile::Notice::None && notices->count < 4) notices->said[notices->count++] = notice;
+            at = end;
+        }
+        break;
     case Destination::StandardError:
-        std::fwrite(batch.data(), 1, batch.size(), stderr);
+        std::fwrite(lines.data(), 1, lines.size(), stderr);
         std::fflush(stderr);
         break;
     default:
         break;
     }
-    return LogFile::Notice::None;
 }
 
 void LogWriter::StartWriterLocked() {
@@ -236,24 +255,30 @@ void LogWriter::RunForThread() {
         wake_.wait_for(lock, std::chrono::milliseconds(kLogGatherMs),
                        [&] { return pending_.size() >= kLogBatchBytes || flushWanted_ || stopping_; });
         flushWanted_ = false;
-        std::string batch;
-        batch.swap(pending_);
+        // pending_ takes the room of the batch before, so that lines rarely wait for an allocation.
+        records_.clear();
+        records_.swap(pending_);
         const uint64_t upTo = added_;
-        LogFile::Notice notice;
+        Notices notices;
         LogPath path;
         {
             std::lock_guard<std::mutex> file(fileLock_);
             lock.unlock();
             if (destination_.load() == Destination::Unchosen) ChooseLocked();
-            notice = WriteBatch(batch);
-            if (notice != LogFile::Notice::None) path = file_.Path();
+            lines_.clear();
+            MakeLines(records_, &lines_);
+            WriteBatch(lines_, &notices);
+            // A flood's room is not kept once it has passed.
+            if (lines_.capacity() > kLogKeptRoomBytes) std::string().swap(lines_);
+            if (records_.capacity() > kLogKeptRoomBytes) std::string().swap(records_);
+            if (notices.count > 0) path = file_.Path();
         }
         written_.notify_all();  // room below kLogPendingMaxBytes
-        if (notice != LogFile::Notice::None) SayNotice(notice, path);
+        for (int i = 0; i < notices.count; ++i) SayNotice(notices.said[i], path);
         SweepHeldBack();
         lock.lock();
-        if (notice != LogFile::Notice::None) {
-            // The notice belongs with its batch: a flush waiting for that batch waits for it too.
+        if (notices.count > 0) {
+            // The notices belong with their batch: a flush waiting for that batch waits for them too.
             flushWanted_ = true;
             continue;
         }

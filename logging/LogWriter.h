@@ -4,6 +4,7 @@
 #pragma once
 
 #include "logging/LogFile.h"
+#include "logging/LogRecord.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -22,8 +23,8 @@ public:
     LogWriter& operator=(const LogWriter&) = delete;
 
     bool Listening() const { return destination_.load(std::memory_order_acquire) != Destination::Off; }
-    // Queues a whole line; starts the writer on first use.
-    void Add(const std::string& line);
+    // Queues a copy of the record; starts the writer on first use.
+    void Add(const RecordFields& record);
     // Returns once every line added before is written (or after kLogFlushWaitMs).
     void Flush();
     bool Choose();
@@ -39,7 +40,12 @@ private:
     bool ChooseLocked();
     LogFolderCheck OpenFolderLocked(const LogPath& folder);
     void CloseLocked();
-    LogFile::Notice WriteBatch(const std::string& batch);
+    // What writing a batch must tell an administrator, in order.
+    struct Notices {
+        LogFile::Notice said[4];
+        int count = 0;
+    };
+    void WriteBatch(const std::string& lines, Notices* notices);
     void StartWriterLocked();
 
     std::atomic<Destination> destination_{Destination::Unchosen};
@@ -47,7 +53,7 @@ private:
     std::mutex pendingLock_;  // before fileLock_ when both are taken
     std::condition_variable wake_;     // the writer: a first line, a flush, or stop
     std::condition_variable written_;  // Flush and a caller held back by a full batch
-    std::string pending_;
+    std::string pending_;  // records, as PutRecord writes them
     uint64_t added_ = 0;  // batches: a count of lines added, and of lines written
     uint64_t done_ = 0;
     bool flushWanted_ = false;
@@ -57,12 +63,21 @@ private:
     std::thread thread_;
 #endif
 
+    // The writer's own, reused from batch to batch so that a logging thread finds room
+    // already made: the records taken from pending_, and the lines made of them.
+    std::string records_;
+    std::string lines_;
+
     std::mutex fileLock_;
     LogFile file_;
     LogHandle folder_ = kNoLogHandle;
 };
 
 LogWriter& Writer();
+
+// Makes the lines of a batch of records (TraceLogger.cpp), charging each client's line to its
+// share and leaving out those over it.
+void MakeLines(const std::string& records, std::string* lines);
 
 // A line of the service's own about the file (TraceLogger.cpp), logged after the writer has
 // let go of the file: rotation blocked, lines dropped, rotation working again.

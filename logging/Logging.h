@@ -50,7 +50,8 @@ constexpr std::size_t kLogFileBytes = 8u << 20;
 constexpr unsigned kLogFilesKept = 4;
 constexpr std::size_t kLogOverrunBytes = 8u << 20;
 // Every line is in the file at most kLogFlushMs after it was logged, with no call from
-// the host: the library's own writer thread writes it (sooner once kLogBatchBytes wait).
+// the host: the library's own writer thread makes and writes it (sooner once kLogBatchBytes
+// of records wait), in pieces of whole lines of about kLogBatchBytes.
 constexpr std::size_t kLogBatchBytes = 64u << 10;
 constexpr unsigned kLogFlushMs = 1000;
 

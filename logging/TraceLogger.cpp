@@ -1,9 +1,11 @@
 // Where log records go: one line each, to the writer (LogWriter.cpp) for the log file or
 // standard error, within each client's share of it (CallerBudget.cpp), to the debugger,
 // and to the registered sink. Nothing here can change what a caller does: every output
-// failure is swallowed. A line is formatted with no lock held.
+// failure is swallowed. The thread that logs copies the record; the writer makes the line,
+// unless a sink or a debugger needs it at once.
 #include "logging/CallerBudget.h"
 #include "logging/LogField.h"
+#include "logging/LogRecord.h"
 #include "logging/LogWriter.h"
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/syscall.h>
@@ -20,8 +23,6 @@
 
 namespace Qv::Corvane::Logging {
 namespace {
-
-using WideString = std::basic_string<WCHAR>;
 
 std::mutex& SinkLock() {
     static std::mutex lock;
@@ -42,51 +43,6 @@ std::atomic<bool>& SinkSet() {
     return set;
 }
 
-void AppendUtf8(std::string& out, const WideString& text) {
-    // Written through a pointer into room for the longest encoding (three bytes a unit),
-    // then cut to what was written: one allocation at most, not a check per byte.
-    const std::size_t start = out.size();
-    out.resize(start + text.size() * 3);
-    char* p = &out[start];
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint16_t>(text[i]);
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // a lone surrogate cannot be written as UTF-8
-        if (c < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (c >> 6));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *p++ = static_cast<char>(0xE0 | (c >> 12));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {  // two units in, four bytes out: within the room of the pair
-            *p++ = static_cast<char>(0xF0 | (c >> 18));
-            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
-unsigned long ProcessId() {
-#ifdef _WIN32
-    return GetCurrentProcessId();
-#else
-    return static_cast<unsigned long>(getpid());
-#endif
-}
-
 unsigned long ThreadId() {
 #ifdef _WIN32
     return GetCurrentThreadId();
@@ -95,54 +51,19 @@ unsigned long ThreadId() {
 #endif
 }
 
-// What a thread keeps between its lines, in one thread-local object: each thread-local
-// costs a lookup of its own with MinGW's runtime (tens of nanoseconds under Wine).
-// Nothing in it needs destroying: a thread that ends after this library was unloaded must
-// find no destructor of ours to run.
-struct ThreadLines {
-    char threadId[24] = {};
-    long long cachedSecond = -1;
-    char cached[96];
-};
-
-// UTC "YYYY-MM-DDThh:mm:ss.mmmZ", computed without the C runtime's non-reentrant gmtime.
-// The text up to the second is kept per thread and made again only when the second changes.
-void AppendTimestamp(std::string& out, ThreadLines& thread) {
+// Milliseconds since 1970 (UTC). On Windows the system's own precise time, called
+// directly: the C++ clock reaches it through two more layers on every line.
+int64_t WallMs() {
+#ifdef _WIN32
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 in 100 ns steps from 1601
+    return static_cast<int64_t>((ticks - kUnixEpochTicks) / 10000);
+#else
     using namespace std::chrono;
-    const long long now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const long long secs = now / 1000;
-    long long& cachedSecond = thread.cachedSecond;
-    char (&cached)[96] = thread.cached;
-    if (secs != cachedSecond) {
-        const long long sod = secs % 86400;
-        const long long z = secs / 86400 + 719468;  // days since 0000-03-01
-        const long long era = z / 146097;
-        const long long doe = z - era * 146097;
-        const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const long long mp = (5 * doy + 2) / 153;
-        const long long day = doy - (153 * mp + 2) / 5 + 1;
-        const long long month = mp < 10 ? mp + 3 : mp - 9;
-        const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-        std::snprintf(cached, sizeof cached, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.", year % 10000, month, day,
-                      sod / 3600, sod / 60 % 60, sod % 60);
-        cachedSecond = secs;
-    }
-    const int ms = static_cast<int>(now % 1000);
-    out += cached;
-    out += static_cast<char>('0' + ms / 100);
-    out += static_cast<char>('0' + ms / 10 % 10);
-    out += static_cast<char>('0' + ms % 10);
-    out += 'Z';
-}
-
-const char* LevelName(LogLevel level) {
-    switch (level) {
-    case LogLevel::Info: return "INFO";
-    case LogLevel::Warning: return "WARN";
-    case LogLevel::Error: return "ERROR";
-    }
-    return "?";
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+#endif
 }
 
 std::atomic<LogCallerSource>& CallerSource() {
@@ -157,30 +78,37 @@ CallerBudget& Budget() {
     return *budget;
 }
 
-void EmitOwn(LogLevel level, const WideString& message);
-
-void WriteSummaries(CallerBudget::Clock::time_point now, bool all) {
-    for (const WideString& line : Budget().Due(now, all)) EmitOwn(LogLevel::Warning, line);
+void MakeHeldMessage(const void* record, WideString* message) {
+    MakeMessage(*static_cast<const RecordFields*>(record), message);
 }
 
-// `own`: a line of the service's own, whatever thread logs it (a summary, a notice).
-void Emit(LogLevel level, const WCHAR* clientId, const WideString& message, bool own = false) {
-    WideString client;
-    if (clientId != nullptr) {
-        std::size_t length = 0;
-        while (clientId[length] != 0) ++length;
-        AppendField(client, clientId, length, true);
-    }
-    // A client's line costs its share; the service's own lines (and every line of a host
-    // that serves no RPC client) go straight on, at no cost beyond the question. A line
-    // held back whatever its size (its caller's share is spent) is counted, never made.
+void CopyMessage(const void* message, WideString* copy) { *copy = *static_cast<const WideString*>(message); }
+
+void WriteSummaries(CallerBudget::Clock::time_point now, bool all);
+
+// Hands a line to the writer, which makes it (LogRecord.h): this thread only copies what
+// the line says. `own`: a line of the service's own, whatever thread logs it (a summary,
+// a notice), never charged to a client.
+void Take(RecordFields& record, bool own = false) {
+    record.clientLength = UnitsOf(record.clientId);
+    record.formatLength = UnitsOf(record.format);
     LogWriter& writer = Writer();
     LogCaller caller;
     const LogCallerSource source = own ? nullptr : CallerSource().load(std::memory_order_acquire);
     const bool listening = writer.Listening();
-    const bool charged = listening && source != nullptr && source(&caller);
-    const auto now = CallerBudget::Clock::now();
-    const bool toFile = listening && (!charged || Budget().Admit(caller, 0, message, now));
+    record.charged = listening && source != nullptr && source(&caller);
+    record.caller = &caller;
+    record.budgetMs = CallerBudget::Clock::now().time_since_epoch().count();
+    record.wallMs = WallMs();
+    record.threadId = static_cast<uint32_t>(ThreadId());
+    // A client's line costs its share, charged by the writer once the line is made (the
+    // service's own lines, and every line of a host that serves no RPC client, cost
+    // nothing). A line whose caller's share is already spent is counted here and never
+    // queued, so that a flood takes no room from other callers' lines.
+    const CallerBudget::Clock::time_point now{CallerBudget::Clock::duration(record.budgetMs)};
+    if (listening && (!record.charged || Budget().Admit(caller, 0, now, MakeHeldMessage, &record))) {
+        writer.Add(record);
+    }
 #ifdef _WIN32
     // Without a debugger the line would go only to a DBWIN monitor, and asking for one
     // costs a kernel call per line (a wineserver round trip under Wine) on every request
@@ -189,37 +117,37 @@ void Emit(LogLevel level, const WCHAR* clientId, const WideString& message, bool
 #else
     const bool debugger = false;
 #endif
-    if (toFile || debugger) {
-        static const std::string processId = std::to_string(ProcessId());
-        thread_local ThreadLines thread;
-        std::string line;
-        line.reserve(96 + 3 * (client.size() + message.size()));  // room for AppendUtf8's worst case
-        AppendTimestamp(line, thread);
-        line += ' ';
-        line += LevelName(level);
-        line += ' ';
-        line += processId;
-        line += ' ';
-        if (thread.threadId[0] == 0) std::snprintf(thread.threadId, sizeof thread.threadId, "%lu", ThreadId());
-        line += thread.threadId;
-        line += " [";
-        AppendUtf8(line, client);
-        line += "] ";
-        AppendUtf8(line, message);
-        line += '\n';
-        if (toFile && (!charged || Budget().Admit(caller, line.size(), message, now))) writer.Add(line);
+    const bool sink = SinkSet().load(std::memory_order_acquire);
+    if (!debugger && !sink) return;
+    WideString client, message;
+    if (record.clientLength > 0) AppendField(client, record.clientId, record.clientLength, true);
+    MakeMessage(record, &message);
 #ifdef _WIN32
-        if (debugger) OutputDebugStringA(line.c_str());
-#endif
+    if (debugger) {
+        std::string line;
+        TimestampCache cache;
+        AppendLine(line, record, client, message, cache);
+        OutputDebugStringA(line.c_str());
     }
-    if (SinkSet().load(std::memory_order_acquire)) {
+#endif
+    if (sink) {
         std::lock_guard<std::mutex> guard(SinkLock());
         const SinkSlot slot = Sink();
-        if (slot.sink) slot.sink(slot.context, LogRecord{level, client.c_str(), message.c_str()});
+        if (slot.sink) slot.sink(slot.context, LogRecord{record.level, client.c_str(), message.c_str()});
     }
 }
 
-void EmitOwn(LogLevel level, const WideString& message) { Emit(level, nullptr, message, true); }
+void EmitOwn(LogLevel level, const WideString& message) {
+    RecordFields record;
+    record.level = level;
+    record.format = message.c_str();
+    record.made = true;
+    Take(record, true);
+}
+
+void WriteSummaries(CallerBudget::Clock::time_point now, bool all) {
+    for (const WideString& line : Budget().Due(now, all)) EmitOwn(LogLevel::Warning, line);
+}
 
 // True when a line would reach anyone: the file or standard error, the sink, or an
 // attached debugger. Otherwise formatting it is work for nothing.
@@ -235,14 +163,15 @@ bool AnyoneListening() {
 // The plain form: one text and nothing to format, escaped and cut like any field.
 void LogPlain(LogLevel level, const WCHAR* text) {
     if (!AnyoneListening()) return;
+    static const WCHAR kAsField[] = {'%', 's', 0};
+    const FieldArg field{LogArg::Kind::Wide, text, UnitsOf(text), 0};
+    RecordFields record;
+    record.level = level;
+    record.format = kAsField + (text == nullptr ? 2 : 0);  // no text: an empty line
+    record.args = &field;
+    record.count = text == nullptr ? 0 : 1;
     try {
-        WideString message;
-        if (text != nullptr) {
-            std::size_t length = 0;
-            while (text[length] != 0) ++length;
-            AppendField(message, text, length);
-        }
-        Emit(level, nullptr, message);
+        Take(record);
     } catch (...) {
         // Out of memory while logging: the line is lost, the caller goes on.
     }
@@ -257,10 +186,23 @@ LoggingData CreateLoggingData(const WCHAR* format, const WCHAR* clientId) {
 void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* args, std::size_t count) {
     if (!AnyoneListening()) return;
     try {
-        WideString message;
-        message.reserve(256);
-        FormatMessageText(message, data.format, args, count);
-        Emit(level, data.clientId, message);
+        // The arguments' lengths, found once: the record copies them, the line reads them.
+        constexpr std::size_t kOnStack = 8;
+        FieldArg onStack[kOnStack];
+        std::vector<FieldArg> more;
+        FieldArg* fields = onStack;
+        if (count > kOnStack) {
+            more.resize(count);
+            fields = more.data();
+        }
+        for (std::size_t i = 0; i < count; ++i) fields[i] = FieldOf(args[i]);
+        RecordFields record;
+        record.level = level;
+        record.clientId = data.clientId;
+        record.format = data.format;
+        record.args = fields;
+        record.count = count;
+        Take(record);
     } catch (...) {
         // Out of memory while logging: the line is lost, the caller goes on.
     }
@@ -295,6 +237,30 @@ void SayNotice(LogFile::Notice notice, const LogPath& file) {
     WideString message;
     for (const char* p = text; *p; ++p) message.push_back(static_cast<WCHAR>(*p));
     EmitOwn(LogLevel::Warning, message);
+}
+
+void MakeLines(const std::string& records, std::string* lines) {
+    TimestampCache cache;
+    RecordView view;
+    WideString client, message;
+    try {
+        for (std::size_t at = 0; at < records.size();) {
+            at = ReadRecord(records, at, &view);
+            client.clear();
+            message.clear();
+            if (view.fields.clientLength > 0) AppendField(client, view.fields.clientId, view.fields.clientLength, true);
+            MakeMessage(view.fields, &message);
+            const std::size_t start = lines->size();
+            AppendLine(*lines, view.fields, client, message, cache);
+            const CallerBudget::Clock::time_point logged{CallerBudget::Clock::duration(view.fields.budgetMs)};
+            if (view.fields.charged &&
+                !Budget().Admit(view.caller, lines->size() - start, logged, CopyMessage, &message)) {
+                lines->resize(start);
+            }
+        }
+    } catch (...) {
+        // Out of memory while making lines: the lines made so far are written, the rest lost.
+    }
 }
 
 bool SweepHeldBack() {
@@ -339,6 +305,8 @@ const char* LogFolderCheckName(LogFolderCheck check) {
 void FlushLog() { Writer().Flush(); }
 
 void CloseLog() {
+    // The writer charges the lines it makes: the counts are whole once the queue is written.
+    Writer().Flush();
     if (Writer().Listening()) WriteSummaries(CallerBudget::Clock::now(), true);
     Writer().Close();
 }

@@ -229,6 +229,12 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
     LogManager::GetLogger()->LogWarning(
         CreateLoggingData(WIDE("%S.%S - %s unable to write json value for $s"), WIDE("c")), "JsonUtils",
         "GetRegKeyValue", valueName.c_str());
+    // Every kind of argument reaches the writer as it was logged: a field past the bound
+    // (cut), a null text, a number, 8-bit text that is not ASCII; and a plain null text.
+    const WString longField(kMaxFieldUnits + 5, 'x');
+    LogManager::GetLogger()->LogError(CreateLoggingData(WIDE("%S.%S %s %s %d %S"), WIDE("c")), "Cls", "Op",
+                                      longField.c_str(), static_cast<const WCHAR*>(nullptr), -7, "caf\xE9");
+    LogManager::GetLogger()->LogInfo(static_cast<const WCHAR*>(nullptr));
     // An ordinary line: a refused path, in UTF-8 in the file.
     Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed-é€😀"));
     FlushLog();
@@ -241,6 +247,8 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
         const std::string tail = "[" + records[i].clientId + "] " + records[i].message;
         EXPECT_EQ(lines[i].substr(lines[i].size() - std::min(lines[i].size(), tail.size())), tail);
     }
+    EXPECT_NE(lines[lines.size() - 3].find(" (null) -7 caf\xC3\xA9"), std::string::npos) << lines[lines.size() - 3];
+    EXPECT_NE(lines[lines.size() - 3].find("[cut: " + std::to_string(kMaxFieldUnits + 5) + " units]"), std::string::npos);
     // (How each field is escaped: LoggingTest.)
     EXPECT_NE(lines.back().find(
                   "[test-client] Qv::Corvane::Server::Services::Kestrane::KestraneService.ReadRegistrySubKeys - "

@@ -1,0 +1,264 @@
+#include "logging/LogRecord.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace Qv::Corvane::Logging {
+namespace {
+
+// The layout: a head, the caller when the line is charged (its ids and SID units), then
+// the client id, the format and each argument, every text cut to the units a line keeps
+// and padded to whole units, so that each wide text starts on an even byte.
+struct RecordHead {
+    uint32_t bytes;
+    uint8_t level;
+    uint8_t flags;
+    uint16_t count;
+    uint32_t threadId;
+    uint32_t clientLength;
+    uint32_t formatLength;
+    uint16_t userUnits;
+    uint16_t unused;
+    int64_t wallMs;
+    int64_t budgetMs;
+};
+constexpr uint8_t kCharged = 1, kMade = 2, kHasFormat = 4;
+
+struct CallerHead {
+    uint32_t processId;
+    uint32_t sessionId;
+};
+
+struct ArgHead {
+    uint8_t kind;
+    uint8_t null;
+    uint16_t unused;
+    uint32_t value;  // a text's full length, or the number
+};
+
+std::size_t Padded(std::size_t bytes) { return (bytes + 1) & ~static_cast<std::size_t>(1); }
+std::size_t Kept(std::size_t length) { return length < kMaxFieldUnits ? length : kMaxFieldUnits; }
+uint32_t Length32(std::size_t length) { return length < 0xFFFFFFFFu ? static_cast<uint32_t>(length) : 0xFFFFFFFFu; }
+
+std::size_t UserUnits(const LogCaller& caller) {
+    std::size_t units = 0;
+    while (units < kMaxLogCallerUserUnits && caller.user[units] != 0) ++units;
+    return units;
+}
+
+std::size_t ArgTextBytes(const FieldArg& arg) {
+    if (arg.kind == LogArg::Kind::Integer || arg.text == nullptr) return 0;
+    return Kept(arg.length) * (arg.kind == LogArg::Kind::Wide ? sizeof(WCHAR) : 1);
+}
+
+char* Put(char* to, const void* from, std::size_t bytes) {
+    if (bytes > 0) std::memcpy(to, from, bytes);
+    return to + Padded(bytes);
+}
+
+std::size_t ArgCount(const RecordFields& record) { return record.count < 0xFFFF ? record.count : 0xFFFF; }
+
+const char* LevelName(LogLevel level) {
+    switch (level) {
+    case LogLevel::Info: return "INFO";
+    case LogLevel::Warning: return "WARN";
+    case LogLevel::Error: return "ERROR";
+    }
+    return "?";
+}
+
+void AppendUtf8(std::string& out, const WideString& text) {
+    // Written through a pointer into room for the longest encoding (three bytes a unit),
+    // then cut to what was written: one allocation at most, not a check per byte.
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * 3);
+    char* p = &out[start];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint16_t>(text[i]);
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // a lone surrogate cannot be written as UTF-8
+        if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {  // two units in, four bytes out: within the room of the pair
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+// UTC "YYYY-MM-DDThh:mm:ss.mmmZ", computed without the C runtime's non-reentrant gmtime.
+void AppendTimestamp(std::string& out, int64_t nowMs, TimestampCache& cache) {
+    const long long secs = nowMs / 1000;
+    if (secs != cache.second) {
+        const long long sod = secs % 86400;
+        const long long z = secs / 86400 + 719468;  // days since 0000-03-01
+        const long long era = z / 146097;
+        const long long doe = z - era * 146097;
+        const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const long long mp = (5 * doy + 2) / 153;
+        const long long day = doy - (153 * mp + 2) / 5 + 1;
+        const long long month = mp < 10 ? mp + 3 : mp - 9;
+        const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+        std::snprintf(cache.text, sizeof cache.text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.", year % 10000, month,
+                      day, sod / 3600, sod / 60 % 60, sod % 60);
+        cache.second = secs;
+    }
+    const int ms = static_cast<int>(nowMs % 1000);
+    out += cache.text;
+    out += static_cast<char>('0' + ms / 100);
+    out += static_cast<char>('0' + ms / 10 % 10);
+    out += static_cast<char>('0' + ms % 10);
+    out += 'Z';
+}
+
+unsigned long ProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+}  // namespace
+
+std::size_t UnitsOf(const WCHAR* text) {
+    std::size_t length = 0;
+    while (text != nullptr && text[length] != 0) ++length;
+    return length;
+}
+
+std::size_t RecordBytes(const RecordFields& record) {
+    std::size_t bytes = sizeof(RecordHead);
+    if (record.charged) bytes += sizeof(CallerHead) + UserUnits(*record.caller) * sizeof(WCHAR);
+    bytes += Kept(record.clientLength) * sizeof(WCHAR);
+    if (record.format != nullptr) bytes += (record.formatLength + 1) * sizeof(WCHAR);  // read up to its terminator
+    for (std::size_t i = 0; i < ArgCount(record); ++i) bytes += sizeof(ArgHead) + Padded(ArgTextBytes(record.args[i]));
+    return bytes;
+}
+
+void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
+    RecordHead head{};
+    head.bytes = static_cast<uint32_t>(bytes);
+    head.level = static_cast<uint8_t>(record.level);
+    head.flags = static_cast<uint8_t>((record.charged ? kCharged : 0) | (record.made ? kMade : 0) |
+                                      (record.format != nullptr ? kHasFormat : 0));
+    head.count = static_cast<uint16_t>(ArgCount(record));
+    head.threadId = record.threadId;
+    head.clientLength = Length32(record.clientLength);
+    head.formatLength = Length32(record.formatLength);
+    head.userUnits = record.charged ? static_cast<uint16_t>(UserUnits(*record.caller)) : 0;
+    head.wallMs = record.wallMs;
+    head.budgetMs = record.budgetMs;
+    to = Put(to, &head, sizeof head);
+    if (record.charged) {
+        const CallerHead caller{record.caller->processId, record.caller->sessionId};
+        to = Put(to, &caller, sizeof caller);
+        to = Put(to, record.caller->user, head.userUnits * sizeof(WCHAR));
+    }
+    to = Put(to, record.clientId, Kept(record.clientLength) * sizeof(WCHAR));
+    if (record.format != nullptr) to = Put(to, record.format, (record.formatLength + 1) * sizeof(WCHAR));
+    for (std::size_t i = 0; i < head.count; ++i) {
+        const FieldArg& arg = record.args[i];
+        const bool text = arg.kind != LogArg::Kind::Integer;
+        const ArgHead argHead{static_cast<uint8_t>(arg.kind), static_cast<uint8_t>(text && arg.text == nullptr), 0,
+                              text ? Length32(arg.length) : static_cast<uint32_t>(arg.integer)};
+        to = Put(to, &argHead, sizeof argHead);
+        to = Put(to, arg.text, ArgTextBytes(arg));
+    }
+}
+
+std::size_t ReadRecord(const std::string& batch, std::size_t at, RecordView* out) {
+    const char* from = batch.data() + at;
+    RecordHead head;
+    std::memcpy(&head, from, sizeof head);
+    from += sizeof head;
+    RecordFields& fields = out->fields;
+    fields.level = static_cast<LogLevel>(head.level);
+    fields.charged = (head.flags & kCharged) != 0;
+    fields.made = (head.flags & kMade) != 0;
+    fields.threadId = head.threadId;
+    fields.wallMs = head.wallMs;
+    fields.budgetMs = head.budgetMs;
+    fields.caller = nullptr;
+    if (fields.charged) {
+        CallerHead caller;
+        std::memcpy(&caller, from, sizeof caller);
+        from += sizeof caller;
+        out->caller = LogCaller{caller.processId, caller.sessionId, {}};
+        std::memcpy(out->caller.user, from, head.userUnits * sizeof(WCHAR));
+        from += head.userUnits * sizeof(WCHAR);
+        fields.caller = &out->caller;
+    }
+    fields.clientId = reinterpret_cast<const WCHAR*>(from);
+    fields.clientLength = head.clientLength;
+    from += Kept(head.clientLength) * sizeof(WCHAR);
+    fields.format = (head.flags & kHasFormat) != 0 ? reinterpret_cast<const WCHAR*>(from) : nullptr;
+    fields.formatLength = head.formatLength;
+    from += fields.format != nullptr ? (head.formatLength + 1) * sizeof(WCHAR) : 0;
+    out->args.resize(head.count);
+    for (FieldArg& arg : out->args) {
+        ArgHead argHead;
+        std::memcpy(&argHead, from, sizeof argHead);
+        from += sizeof argHead;
+        const auto kind = static_cast<LogArg::Kind>(argHead.kind);
+        arg = kind == LogArg::Kind::Integer ? FieldArg{kind, nullptr, 0, static_cast<int32_t>(argHead.value)}
+                                            : FieldArg{kind, argHead.null ? nullptr : from, argHead.value, 0};
+        from += Padded(ArgTextBytes(arg));
+    }
+    fields.args = out->args.data();
+    fields.count = out->args.size();
+    return at + head.bytes;
+}
+
+void MakeMessage(const RecordFields& record, WideString* message) {
+    if (record.made) {
+        message->append(record.format, record.formatLength);
+    } else {
+        FormatMessageText(*message, record.format, record.args, record.count);
+    }
+}
+
+void AppendLine(std::string& out, const RecordFields& record, const WideString& client, const WideString& message,
+                TimestampCache& cache) {
+    static const std::string processId = std::to_string(ProcessId());
+    char threadId[16];
+    std::snprintf(threadId, sizeof threadId, "%lu", static_cast<unsigned long>(record.threadId));
+    out.reserve(out.size() + 96 + 3 * (client.size() + message.size()));  // room for AppendUtf8's worst case
+    AppendTimestamp(out, record.wallMs, cache);
+    out += ' ';
+    out += LevelName(record.level);
+    out += ' ';
+    out += processId;
+    out += ' ';
+    out += threadId;
+    out += " [";
+    AppendUtf8(out, client);
+    out += "] ";
+    AppendUtf8(out, message);
+    out += '\n';
+}
+
+}  // namespace Qv::Corvane::Logging

@@ -1,0 +1,60 @@
+// A line as the logging thread hands it to the writer: what it says, copied, not yet made
+// into text. Escaping, UTF-8 and the timestamp are the writer's work, so a call that logs
+// pays for copying its arguments and no more.
+#pragma once
+
+#include "logging/LogField.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Qv::Corvane::Logging {
+
+// What a line says, as logged; the texts are the caller's until the record is put down.
+struct RecordFields {
+    LogLevel level = LogLevel::Info;
+    bool charged = false;        // a client's line, counted against `caller`'s share
+    const LogCaller* caller = nullptr;  // set when charged
+    const WCHAR* clientId = nullptr;
+    std::size_t clientLength = 0;  // units of clientId (null: 0)
+    const WCHAR* format = nullptr;
+    std::size_t formatLength = 0;  // units of format, its terminator left out
+    bool made = false;  // `format` is the finished message (a line of the service's own), read as it stands
+    const FieldArg* args = nullptr;
+    std::size_t count = 0;
+    uint32_t threadId = 0;
+    int64_t wallMs = 0;    // milliseconds since 1970 (UTC)
+    int64_t budgetMs = 0;  // the budget's clock
+};
+
+// The bytes PutRecord writes: a multiple of 8, so that every record starts aligned. Each
+// text is copied up to the units a line keeps of it (kMaxFieldUnits) with its full length.
+std::size_t RecordBytes(const RecordFields& record);
+void PutRecord(const RecordFields& record, std::size_t bytes, char* to);
+
+// Units before the terminator; 0 for null.
+std::size_t UnitsOf(const WCHAR* text);
+
+// A record read back; its texts point into the batch it was read from.
+struct RecordView {
+    RecordFields fields;
+    LogCaller caller{};
+    std::vector<FieldArg> args;
+};
+// The message a record's line shows.
+void MakeMessage(const RecordFields& record, WideString* message);
+
+// Reads the record at `at` of `batch` and returns where the next one starts.
+std::size_t ReadRecord(const std::string& batch, std::size_t at, RecordView* out);
+
+// The line's text up to the second, made again only when the second changes.
+struct TimestampCache {
+    long long second = -1;
+    char text[96] = {};
+};
+// Appends "2026-12-07T21:00:00.123Z LEVEL pid tid [client] message\n" in UTF-8.
+void AppendLine(std::string& out, const RecordFields& record, const WideString& client, const WideString& message,
+                TimestampCache& cache);
+
+}  // namespace Qv::Corvane::Logging
