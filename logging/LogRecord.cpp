@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -78,6 +79,17 @@ void AppendUtf8(std::string& out, const WideString& text) {
     out.resize(start + text.size() * 3);
     char* p = &out[start];
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Most of a line is ASCII: four units at a time while they are.
+        static_assert(sizeof(WCHAR) == 2, "UTF-16 units");
+        while (i + 4 <= text.size()) {
+            uint64_t four;
+            std::memcpy(&four, text.data() + i, sizeof four);
+            if ((four & 0xFF80FF80FF80FF80ull) != 0) break;
+            for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(static_cast<uint16_t>(text[i + k]));
+            p += 4;
+            i += 4;
+        }
+        if (i == text.size()) break;
         uint32_t c = static_cast<uint16_t>(text[i]);
         if (c < 0x80) {
             *p++ = static_cast<char>(c);
@@ -190,7 +202,22 @@ void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
     }
 }
 
-std::size_t ReadRecord(const std::string& batch, std::size_t at, RecordView* out) {
+char* RecordBuffer::Append(std::size_t bytes) {
+    if (bytes > capacity_ - size_) {
+        std::size_t grown = capacity_ < 4096 ? 4096 : 2 * capacity_;
+        if (grown < size_ + bytes) grown = size_ + bytes;
+        std::unique_ptr<char[]> larger(new (std::nothrow) char[grown]);
+        if (!larger) return nullptr;
+        if (size_ > 0) std::memcpy(larger.get(), data_.get(), size_);
+        data_.swap(larger);
+        capacity_ = grown;
+    }
+    char* room = data_.get() + size_;
+    size_ += bytes;
+    return room;
+}
+
+std::size_t ReadRecord(const RecordBuffer& batch, std::size_t at, RecordView* out) {
     const char* from = batch.data() + at;
     RecordHead head;
     std::memcpy(&head, from, sizeof head);

@@ -6,6 +6,7 @@
 #include "logging/LogField.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,33 @@ struct RecordFields {
     int64_t budgetMs = 0;  // the budget's clock
 };
 
+// Records one after another in one block, grown by doubling and kept from batch to batch.
+// Unlike a std::string it never fills room that a record is about to be written into.
+class RecordBuffer {
+public:
+    // Room for `bytes` more at the end; null (and nothing changed) when memory is short.
+    char* Append(std::size_t bytes);
+    const char* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::size_t capacity() const { return capacity_; }
+    void clear() { size_ = 0; }
+    void Release() {
+        data_.reset();
+        size_ = capacity_ = 0;
+    }
+    void swap(RecordBuffer& other) noexcept {
+        data_.swap(other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // The bytes PutRecord writes: a multiple of 8, so that every record starts aligned. Each
 // text is copied up to the units a line keeps of it (kMaxFieldUnits) with its full length.
 std::size_t RecordBytes(const RecordFields& record);
@@ -46,7 +74,7 @@ struct RecordView {
 void MakeMessage(const RecordFields& record, WideString* message);
 
 // Reads the record at `at` of `batch` and returns where the next one starts.
-std::size_t ReadRecord(const std::string& batch, std::size_t at, RecordView* out);
+std::size_t ReadRecord(const RecordBuffer& batch, std::size_t at, RecordView* out);
 
 // The line's text up to the second, made again only when the second changes.
 struct TimestampCache {

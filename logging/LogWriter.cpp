@@ -103,8 +103,9 @@ void LogWriter::Add(const RecordFields& record) {
         if (pending_.size() >= kLogPendingMaxBytes) return;
     }
     const std::size_t before = pending_.size();
-    pending_.resize(before + bytes);
-    PutRecord(record, bytes, &pending_[before]);
+    char* room = pending_.Append(bytes);
+    if (room == nullptr) return;  // out of memory: the line is lost, the caller goes on
+    PutRecord(record, bytes, room);
     ++added_;
     if (!writerRunning_) {
         StartWriterLocked();
@@ -270,7 +271,7 @@ void LogWriter::RunForThread() {
             WriteBatch(lines_, &notices);
             // A flood's room is not kept once it has passed.
             if (lines_.capacity() > kLogKeptRoomBytes) std::string().swap(lines_);
-            if (records_.capacity() > kLogKeptRoomBytes) std::string().swap(records_);
+            if (records_.capacity() > kLogKeptRoomBytes) records_.Release();
             if (notices.count > 0) path = file_.Path();
         }
         written_.notify_all();  // room below kLogPendingMaxBytes

@@ -53,7 +53,7 @@ private:
     std::mutex pendingLock_;  // before fileLock_ when both are taken
     std::condition_variable wake_;     // the writer: a first line, a flush, or stop
     std::condition_variable written_;  // Flush and a caller held back by a full batch
-    std::string pending_;  // records, as PutRecord writes them
+    RecordBuffer pending_;  // records, as PutRecord writes them
     uint64_t added_ = 0;  // batches: a count of lines added, and of lines written
     uint64_t done_ = 0;
     bool flushWanted_ = false;
@@ -65,7 +65,7 @@ private:
 
     // The writer's own, reused from batch to batch so that a logging thread finds room
     // already made: the records taken from pending_, and the lines made of them.
-    std::string records_;
+    RecordBuffer records_;
     std::string lines_;
 
     std::mutex fileLock_;
@@ -77,7 +77,7 @@ LogWriter& Writer();
 
 // Makes the lines of a batch of records (TraceLogger.cpp), charging each client's line to its
 // share and leaving out those over it.
-void MakeLines(const std::string& records, std::string* lines);
+void MakeLines(const RecordBuffer& records, std::string* lines);
 
 // A line of the service's own about the file (TraceLogger.cpp), logged after the writer has
 // let go of the file: rotation blocked, lines dropped, rotation working again.

@@ -239,7 +239,7 @@ void SayNotice(LogFile::Notice notice, const LogPath& file) {
     EmitOwn(LogLevel::Warning, message);
 }
 
-void MakeLines(const std::string& records, std::string* lines) {
+void MakeLines(const RecordBuffer& records, std::string* lines) {
     TimestampCache cache;
     RecordView view;
     WideString client, message;
