@@ -6,6 +6,11 @@
 //                                                 opens, for counting wineserver requests
 //   kestrane-bench.exe --log-cost [--reps N]      an id 4 call that logs a line against
 //                                                 one that logs none (run it with the log on)
+//   --cpu N                                       times each case on a thread held to CPU N
+//                                                 (with the wineserver held there too, a call's
+//                                                 round trips never wait for another CPU to wake;
+//                                                 the library's log writer stays free to run
+//                                                 on the other, as it would beside a real host)
 //
 // Rows: row, case, module median us, raw median us, ratio, repetitions.
 #include "BenchCall.h"
@@ -27,6 +32,7 @@ namespace {
 
 Svc::QVService* g_service = nullptr;
 std::vector<Case> g_cases;
+int g_cpu = -1;
 
 double Median(std::vector<double> samples) {
     if (samples.empty()) return 0;
@@ -47,6 +53,7 @@ void Marker(const Case& c, const char* what) {
 // Both sides run in turn, each first every other round, so drift in the machine's
 // speed falls on both alike.
 bool Measure(const Case& c, long reps, bool traced, double* moduleUs, double* rawUs) {
+    if (g_cpu >= 0) SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << g_cpu);
     // Warm-up: first-use work (the DLL's statics, Wine's caches) is not part of a call.
     for (int i = 0; i < 2; ++i) {
         if (!RunModule(g_service, c)) return false;
@@ -153,9 +160,10 @@ int wmain(int argc, wchar_t** argv) {
         if (arg == L"--trace") traced = true;
         else if (arg == L"--log-cost") logCost = true;
         else if (arg == L"--reps" && i + 1 < argc) reps = std::wcstol(argv[++i], nullptr, 10);
+        else if (arg == L"--cpu" && i + 1 < argc) g_cpu = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
         else if (arg == L"--largest" && i + 1 < argc) largest = std::wcstoul(argv[++i], nullptr, 10);
         else {
-            std::fprintf(stderr, "usage: kestrane-bench.exe [--trace | --log-cost] [--reps N] [--largest N]\n");
+            std::fprintf(stderr, "usage: kestrane-bench.exe [--trace | --log-cost] [--reps N] [--largest N] [--cpu N]\n");
             return 2;
         }
     }

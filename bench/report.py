@@ -279,7 +279,10 @@ def write_report(out, folder):
         "## Under Wine: the product (QueryPerformanceCounter, medians)",
         "",
         "`build/windows/bin/kestrane-bench.exe` loads `KestraneService.dll` as a host does. The current-user case "
-        "runs inside an in-process ncalrpc call (bench/BenchCall.idl), so the caller lookup is the real one.",
+        "runs inside an in-process ncalrpc call (bench/BenchCall.idl), so the caller lookup is the real one. The "
+        "wineserver and the timing thread are held to one CPU (`taskset`, `--cpu`): on this virtual machine a "
+        "round trip between two CPUs sometimes waits for the other to wake, and a whole run then reads several "
+        "times slower (an id 8 listing of 1000 values took 74-123 ms that way, 10.4 ms held to one CPU).",
         "",
         wine_table(rows) if rows else "(no Wine run)",
         "",

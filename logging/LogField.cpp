@@ -1,6 +1,5 @@
 #include "logging/LogField.h"
 
-
 namespace Qv::Corvane::Logging {
 namespace {
 
@@ -67,39 +66,31 @@ bool NeedsQuotes(const WCHAR* text, std::size_t length, bool clientId) {
     return false;
 }
 
-void AppendAscii(WideString& out, const char* text) {
-    for (; *text; ++text) out.push_back(static_cast<WCHAR>(*text));
+template <class Out>
+void AppendAscii(Out& out, const char* text) {
+    std::size_t length = 0;
+    while (text[length] != 0) ++length;
+    out.Ascii(text, length);
 }
 
-// Widens length bytes into room made at once: class and operation names are on every line.
-void AppendWidened(WideString& out, const char* text, std::size_t length) {
-    const std::size_t start = out.size();
-    out.resize(start + length);
-    WCHAR* to = &out[start];
-    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
-}
-
-void AppendUnitEscape(WideString& out, uint32_t c) {
+template <class Out>
+void AppendUnitEscape(Out& out, uint32_t c) {
     static const char digits[] = "0123456789ABCDEF";
-    const WCHAR escape[] = {u'\\',
-                            u'u',
-                            static_cast<WCHAR>(digits[(c >> 12) & 15]),
-                            static_cast<WCHAR>(digits[(c >> 8) & 15]),
-                            static_cast<WCHAR>(digits[(c >> 4) & 15]),
-                            static_cast<WCHAR>(digits[c & 15])};
-    out.append(escape, 6);
+    const char escape[] = {'\\', 'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15], digits[c & 15]};
+    out.Ascii(escape, 6);
 }
 
-void AppendQuoted(WideString& out, const WCHAR* text, std::size_t length) {
+template <class Out>
+void AppendQuoted(Out& out, const WCHAR* text, std::size_t length) {
     const std::size_t kept = length <= kMaxFieldUnits                                      ? length
                              : IsHigh(static_cast<uint16_t>(text[kMaxFieldUnits - 1])) ? kMaxFieldUnits - 1
                                                                                            : kMaxFieldUnits;
-    out.push_back(u'"');
+    out.Ascii("\"", 1);
     for (std::size_t i = 0; i < kept; ++i) {
         const uint32_t c = static_cast<uint16_t>(text[i]);
         if (c == u'"' || c == u'\\') {
-            out.push_back(u'\\');
-            out.push_back(static_cast<WCHAR>(c));
+            const char escaped[] = {'\\', static_cast<char>(c)};
+            out.Ascii(escaped, 2);
         } else if (c == u'\n') {
             AppendAscii(out, "\\n");
         } else if (c == u'\r') {
@@ -113,10 +104,10 @@ void AppendQuoted(WideString& out, const WCHAR* text, std::size_t length) {
             AppendUnitEscape(out, c);
             AppendUnitEscape(out, static_cast<uint16_t>(text[++i]));
         } else {
-            out.push_back(static_cast<WCHAR>(c));
+            out.Unit(static_cast<WCHAR>(c));
         }
     }
-    out.push_back(u'"');
+    out.Ascii("\"", 1);
     if (kept < length) {
         AppendAscii(out, "[cut: ");
         AppendAscii(out, std::to_string(length).c_str());
@@ -126,34 +117,126 @@ void AppendQuoted(WideString& out, const WCHAR* text, std::size_t length) {
 
 }  // namespace
 
-void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId, bool quoted) {
-    if (quoted || NeedsQuotes(text, length, clientId)) {
-        AppendQuoted(out, text, length);
+void WideOut::Latin1(const char* text, std::size_t length) {
+    // Widened into room made at once: class and operation names are on every line.
+    const std::size_t start = text_.size();
+    text_.resize(start + length);
+    WCHAR* to = &text_[start];
+    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+}
+
+void Utf8Out::Code(uint32_t c) {
+    if (c < 0x80) {
+        text_ += static_cast<char>(c);
+    } else if (c < 0x800) {
+        const char bytes[] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        text_.append(bytes, 2);
+    } else if (c < 0x10000) {
+        const char bytes[] = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                              static_cast<char>(0x80 | (c & 0x3F))};
+        text_.append(bytes, 3);
     } else {
-        out.append(text, length);
+        const char bytes[] = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        text_.append(bytes, 4);
     }
 }
 
-void AppendNarrowField(WideString& out, const char* text, std::size_t length) {
+void Utf8Out::Unit(WCHAR unit) {
+    const uint32_t c = static_cast<uint16_t>(unit);
+    if (high_ != 0) {
+        const uint32_t high = high_;
+        high_ = 0;
+        if (IsLow(c)) {
+            Code(0x10000 + ((high - 0xD800) << 10) + (c - 0xDC00));
+            return;
+        }
+        Code(0xFFFD);  // a lone surrogate cannot be written as UTF-8
+    }
+    if (IsHigh(c)) {
+        high_ = c;
+    } else {
+        Code(IsLow(c) ? 0xFFFD : c);
+    }
+}
+
+void Utf8Out::Units(const WCHAR* text, std::size_t length) {
+    for (std::size_t i = 0; i < length;) {
+        // Most of a line is ASCII: runs of it go in as they are.
+        std::size_t run = i;
+        if (high_ == 0) {
+            while (run < length && static_cast<uint16_t>(text[run]) < 0x80) ++run;
+        }
+        if (run > i) {
+            const std::size_t start = text_.size();
+            text_.resize(start + (run - i));
+            for (std::size_t k = i; k < run; ++k) text_[start + (k - i)] = static_cast<char>(text[k]);
+            i = run;
+            continue;
+        }
+        Unit(text[i++]);
+    }
+}
+
+void Utf8Out::Ascii(const char* text, std::size_t length) {
+    Finish();
+    text_.append(text, length);
+}
+
+void Utf8Out::Latin1(const char* text, std::size_t length) {
+    Finish();
+    for (std::size_t i = 0; i < length; ++i) Code(static_cast<unsigned char>(text[i]));
+}
+
+void Utf8Out::Finish() {
+    if (high_ != 0) Code(0xFFFD);
+    high_ = 0;
+}
+
+template <class Out>
+void AppendField(Out& out, const WCHAR* text, std::size_t length, bool clientId, bool quoted) {
+    if (quoted || NeedsQuotes(text, length, clientId)) {
+        AppendQuoted(out, text, length);
+    } else {
+        out.Units(text, length);
+    }
+}
+
+template <class Out>
+void AppendNarrowField(Out& out, const char* text, std::size_t length) {
     // Class and operation names, on every line: plain ASCII goes straight in.
     bool plain = length <= kMaxFieldUnits;
     for (std::size_t i = 0; plain && i < length; ++i) plain = text[i] >= 0x20 && text[i] < 0x7F && text[i] != '"';
     if (plain) {
-        AppendWidened(out, text, length);
+        out.Ascii(text, length);
         return;
     }
     WideString wide;
-    AppendWidened(wide, text, length < kMaxFieldUnits ? length : kMaxFieldUnits);
+    WideOut widened(wide);
+    widened.Latin1(text, length < kMaxFieldUnits ? length : kMaxFieldUnits);
     AppendField(out, wide.data(), length);
 }
 
-void AppendLiteral(WideString& out, WCHAR unit) {
+template <class Out>
+void AppendLiteral(Out& out, WCHAR unit) {
     const uint32_t c = static_cast<uint16_t>(unit);
     if (Breaks(c)) {
         AppendUnitEscape(out, c);
     } else {
-        out.push_back(unit);
+        out.Unit(unit);
     }
+}
+
+template void AppendField(WideOut&, const WCHAR*, std::size_t, bool, bool);
+template void AppendField(Utf8Out&, const WCHAR*, std::size_t, bool, bool);
+template void AppendNarrowField(WideOut&, const char*, std::size_t);
+template void AppendNarrowField(Utf8Out&, const char*, std::size_t);
+template void AppendLiteral(WideOut&, WCHAR);
+template void AppendLiteral(Utf8Out&, WCHAR);
+
+void AppendField(WideString& out, const WCHAR* text, std::size_t length, bool clientId, bool quoted) {
+    WideOut to(out);
+    AppendField(to, text, length, clientId, quoted);
 }
 
 }  // namespace Qv::Corvane::Logging

@@ -8,11 +8,15 @@
 namespace Qv::Corvane::Logging {
 namespace {
 
-void AppendAscii(WideString& out, const char* text) {
-    for (; *text; ++text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
+template <class Out>
+void AppendAscii(Out& out, const char* text) {
+    std::size_t length = 0;
+    while (text[length] != 0) ++length;
+    out.Ascii(text, length);
 }
 
-void AppendArg(WideString& out, const FieldArg& arg) {
+template <class Out>
+void AppendArg(Out& out, const FieldArg& arg) {
     if (arg.kind == LogArg::Kind::Integer) {
         AppendAscii(out, std::to_string(arg.integer).c_str());
     } else if (arg.text == nullptr) {
@@ -46,7 +50,8 @@ FieldArg FieldOf(const LogArg& arg) {
     return field;
 }
 
-void FormatMessageText(WideString& text, const WCHAR* format, const FieldArg* args, std::size_t count) {
+template <class Out>
+void FormatMessageText(Out& text, const WCHAR* format, const FieldArg* args, std::size_t count) {
     std::size_t next = 0;
     if (!format) {
         AppendAscii(text, "(null format)");
@@ -57,7 +62,7 @@ void FormatMessageText(WideString& text, const WCHAR* format, const FieldArg* ar
         // Printable ASCII, most of every format, goes in as one run.
         const WCHAR* run = p;
         while (*p >= 0x20 && *p < 0x7F && *p != u'%') ++p;
-        text.append(run, static_cast<std::size_t>(p - run));
+        text.Units(run, static_cast<std::size_t>(p - run));
         if (*p == 0) return;
         if (*p != u'%') {
             AppendLiteral(text, *p++);
@@ -65,7 +70,7 @@ void FormatMessageText(WideString& text, const WCHAR* format, const FieldArg* ar
         }
         const WCHAR spec = p[1];
         if (spec == u'%') {
-            text.push_back(u'%');
+            text.Unit(u'%');
             p += 2;
         } else if (spec == u'S' || spec == u's' || spec == u'd') {
             // The argument prints by its own type: a mismatched letter never makes the
@@ -77,10 +82,18 @@ void FormatMessageText(WideString& text, const WCHAR* format, const FieldArg* ar
             }
             p += 2;
         } else {
-            text.push_back(u'%');
+            text.Unit(u'%');
             ++p;
         }
     }
+}
+
+template void FormatMessageText(WideOut&, const WCHAR*, const FieldArg*, std::size_t);
+template void FormatMessageText(Utf8Out&, const WCHAR*, const FieldArg*, std::size_t);
+
+void FormatMessageText(WideString& out, const WCHAR* format, const FieldArg* args, std::size_t count) {
+    WideOut to(out);
+    FormatMessageText(to, format, args, count);
 }
 
 std::size_t FormatLogMessage(const WCHAR* format, const LogArg* args, std::size_t count, WCHAR* out,

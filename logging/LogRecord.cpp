@@ -72,54 +72,6 @@ const char* LevelName(LogLevel level) {
     return "?";
 }
 
-void AppendUtf8(std::string& out, const WideString& text) {
-    // Written through a pointer into room for the longest encoding (three bytes a unit),
-    // then cut to what was written: one allocation at most, not a check per byte.
-    const std::size_t start = out.size();
-    out.resize(start + text.size() * 3);
-    char* p = &out[start];
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        // Most of a line is ASCII: four units at a time while they are.
-        static_assert(sizeof(WCHAR) == 2, "UTF-16 units");
-        while (i + 4 <= text.size()) {
-            uint64_t four;
-            std::memcpy(&four, text.data() + i, sizeof four);
-            if ((four & 0xFF80FF80FF80FF80ull) != 0) break;
-            for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(static_cast<uint16_t>(text[i + k]));
-            p += 4;
-            i += 4;
-        }
-        if (i == text.size()) break;
-        uint32_t c = static_cast<uint16_t>(text[i]);
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // a lone surrogate cannot be written as UTF-8
-        if (c < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (c >> 6));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *p++ = static_cast<char>(0xE0 | (c >> 12));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {  // two units in, four bytes out: within the room of the pair
-            *p++ = static_cast<char>(0xF0 | (c >> 18));
-            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
 // UTC "YYYY-MM-DDThh:mm:ss.mmmZ", computed without the C runtime's non-reentrant gmtime.
 void AppendTimestamp(std::string& out, int64_t nowMs, TimestampCache& cache) {
     const long long secs = nowMs / 1000;
@@ -268,8 +220,7 @@ void MakeMessage(const RecordFields& record, WideString* message) {
     }
 }
 
-void AppendLine(std::string& out, const RecordFields& record, const WideString& client, const WideString& message,
-                TimestampCache& cache) {
+void AppendLine(std::string& out, const RecordFields& record, TimestampCache& cache) {
     static const std::string processId = std::to_string(ProcessId());
     // The thread id's digits by hand: the C runtime's printf costs more than the rest of
     // the line's fixed part under Wine.
@@ -281,7 +232,6 @@ void AppendLine(std::string& out, const RecordFields& record, const WideString& 
         *--digits = static_cast<char>('0' + id % 10);
         id /= 10;
     } while (id != 0);
-    out.reserve(out.size() + 96 + 3 * (client.size() + message.size()));  // room for AppendUtf8's worst case
     AppendTimestamp(out, record.wallMs, cache);
     out += ' ';
     out += LevelName(record.level);
@@ -290,9 +240,17 @@ void AppendLine(std::string& out, const RecordFields& record, const WideString& 
     out += ' ';
     out += digits;
     out += " [";
-    AppendUtf8(out, client);
-    out += "] ";
-    AppendUtf8(out, message);
+    {
+        // Escaped and encoded in one pass, straight into the line.
+        Utf8Out line(out);
+        if (record.clientLength > 0) AppendField(line, record.clientId, record.clientLength, true);
+        line.Ascii("] ", 2);
+        if (record.made) {
+            line.Units(record.format, record.formatLength);
+        } else {
+            FormatMessageText(line, record.format, record.args, record.count);
+        }
+    }
     out += '\n';
 }
 

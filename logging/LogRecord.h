@@ -82,7 +82,6 @@ struct TimestampCache {
     char text[96] = {};
 };
 // Appends "2026-12-07T21:00:00.123Z LEVEL pid tid [client] message\n" in UTF-8.
-void AppendLine(std::string& out, const RecordFields& record, const WideString& client, const WideString& message,
-                TimestampCache& cache);
+void AppendLine(std::string& out, const RecordFields& record, TimestampCache& cache);
 
 }  // namespace Qv::Corvane::Logging

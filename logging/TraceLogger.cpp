@@ -82,8 +82,6 @@ void MakeHeldMessage(const void* record, WideString* message) {
     MakeMessage(*static_cast<const RecordFields*>(record), message);
 }
 
-void CopyMessage(const void* message, WideString* copy) { *copy = *static_cast<const WideString*>(message); }
-
 void WriteSummaries(CallerBudget::Clock::time_point now, bool all);
 
 // Hands a line to the writer, which makes it (LogRecord.h): this thread only copies what
@@ -126,7 +124,7 @@ void Take(RecordFields& record, bool own = false) {
     if (debugger) {
         std::string line;
         TimestampCache cache;
-        AppendLine(line, record, client, message, cache);
+        AppendLine(line, record, cache);
         OutputDebugStringA(line.c_str());
     }
 #endif
@@ -242,19 +240,14 @@ void SayNotice(LogFile::Notice notice, const LogPath& file) {
 void MakeLines(const RecordBuffer& records, std::string* lines) {
     TimestampCache cache;
     RecordView view;
-    WideString client, message;
     try {
         for (std::size_t at = 0; at < records.size();) {
             at = ReadRecord(records, at, &view);
-            client.clear();
-            message.clear();
-            if (view.fields.clientLength > 0) AppendField(client, view.fields.clientId, view.fields.clientLength, true);
-            MakeMessage(view.fields, &message);
             const std::size_t start = lines->size();
-            AppendLine(*lines, view.fields, client, message, cache);
+            AppendLine(*lines, view.fields, cache);
             const CallerBudget::Clock::time_point logged{CallerBudget::Clock::duration(view.fields.budgetMs)};
             if (view.fields.charged &&
-                !Budget().Admit(view.caller, lines->size() - start, logged, CopyMessage, &message)) {
+                !Budget().Admit(view.caller, lines->size() - start, logged, MakeHeldMessage, &view.fields)) {
                 lines->resize(start);
             }
         }
