@@ -22,7 +22,7 @@ std::string Grouped(uint64_t number) {
     return digits;
 }
 
-void AppendAscii(WideString& out, const std::string& text) {
+void AppendString(WideString& out, const std::string& text) {
     for (char c : text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
 }
 
@@ -116,7 +116,7 @@ void CallerBudget::Summarize(const std::string& who, Share& share, Clock::time_p
                              std::vector<WideString>* out) {
     const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(now - share.start).count();
     WideString line;
-    AppendAscii(line, "client " + who + ": " + Grouped(share.held) + " lines like ");
+    AppendString(line, "client " + who + ": " + Grouped(share.held) + " lines like ");
     // Cut between whole characters; the quoted form keeps the text one field.
     std::size_t kept = share.first.size() < kHeldExampleUnits ? share.first.size() : kHeldExampleUnits;
     if (kept > 0 && kept < share.first.size()) {
@@ -124,8 +124,8 @@ void CallerBudget::Summarize(const std::string& who, Share& share, Clock::time_p
         if (last >= 0xD800 && last <= 0xDBFF) --kept;
     }
     AppendField(line, share.first.data(), kept, false, true);
-    if (kept < share.first.size()) AppendAscii(line, "...");
-    AppendAscii(line, " held back in " + std::to_string(seconds < 1 ? 1 : seconds) + " s");
+    if (kept < share.first.size()) AppendString(line, "...");
+    AppendString(line, " held back in " + std::to_string(seconds < 1 ? 1 : seconds) + " s");
     out->push_back(std::move(line));
     share.held = 0;
     share.first.clear();

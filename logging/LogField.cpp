@@ -67,13 +67,6 @@ bool NeedsQuotes(const WCHAR* text, std::size_t length, bool clientId) {
 }
 
 template <class Out>
-void AppendAscii(Out& out, const char* text) {
-    std::size_t length = 0;
-    while (text[length] != 0) ++length;
-    out.Ascii(text, length);
-}
-
-template <class Out>
 void AppendUnitEscape(Out& out, uint32_t c) {
     static const char digits[] = "0123456789ABCDEF";
     const char escape[] = {'\\', 'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15], digits[c & 15]};

@@ -45,6 +45,14 @@ private:
     uint32_t high_ = 0;
 };
 
+// Appends NUL-terminated text known to be ASCII.
+template <class Out>
+void AppendAscii(Out& out, const char* text) {
+    std::size_t length = 0;
+    while (text[length] != 0) ++length;
+    out.Ascii(text, length);
+}
+
 // Appends `length` units of `text` as one field; only the units a line keeps are read (at
 // most kMaxFieldUnits), so a longer text may be passed as its first units and its length.
 // A client id is also quoted when it holds ']', which would end its bracket in the line;

@@ -9,13 +9,6 @@ namespace Qv::Corvane::Logging {
 namespace {
 
 template <class Out>
-void AppendAscii(Out& out, const char* text) {
-    std::size_t length = 0;
-    while (text[length] != 0) ++length;
-    out.Ascii(text, length);
-}
-
-template <class Out>
 void AppendArg(Out& out, const FieldArg& arg) {
     if (arg.kind == LogArg::Kind::Integer) {
         AppendAscii(out, std::to_string(arg.integer).c_str());
