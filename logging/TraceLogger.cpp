@@ -111,24 +111,17 @@ void Take(RecordFields& record, bool own = false) {
     // Without a debugger the line would go only to a DBWIN monitor, and asking for one
     // costs a kernel call per line (a wineserver round trip under Wine) on every request
     // that logs; the log file is the record.
-    const bool debugger = IsDebuggerPresent() != FALSE;
-#else
-    const bool debugger = false;
-#endif
-    const bool sink = SinkSet().load(std::memory_order_acquire);
-    if (!debugger && !sink) return;
-    WideString client, message;
-    if (record.clientLength > 0) AppendField(client, record.clientId, record.clientLength, true);
-    MakeMessage(record, &message);
-#ifdef _WIN32
-    if (debugger) {
+    if (IsDebuggerPresent()) {
         std::string line;
         TimestampCache cache;
         AppendLine(line, record, cache);
         OutputDebugStringA(line.c_str());
     }
 #endif
-    if (sink) {
+    if (SinkSet().load(std::memory_order_acquire)) {
+        WideString client, message;
+        if (record.clientLength > 0) AppendField(client, record.clientId, record.clientLength, true);
+        MakeMessage(record, &message);
         std::lock_guard<std::mutex> guard(SinkLock());
         const SinkSlot slot = Sink();
         if (slot.sink) slot.sink(slot.context, LogRecord{record.level, client.c_str(), message.c_str()});
