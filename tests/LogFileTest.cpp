@@ -225,7 +225,7 @@ TEST(LogFile, ForgedLinesAreImpossibleAndOrdinaryLinesKeepTheirFormat) {
     Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\x\\u2028" + forged));
     Execute(service.get(), 128, Request("HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\NotListed"), nullptr,
             "id\xE2\x80\xA8" + forged);
-    const WString valueName = W("v\r" + forged);
+    const WString valueName = W("v\r\xF0\x9F\x98\x80" + forged);  // quoted, with a pair the line joins again
     LogManager::GetLogger()->LogWarning(
         CreateLoggingData(WIDE("%S.%S - %s unable to write json value for $s"), WIDE("c")), "JsonUtils",
         "GetRegKeyValue", valueName.c_str());
