@@ -67,13 +67,13 @@ DWORD WINAPI WriterThread(void* writer) {
 LogWriter::~LogWriter() {
 #ifndef _WIN32
     {
-        std::lock_guard<std::mutex> pending(pendingLock_);
+        std::lock_guard<QueueLock> pending(pendingLock_);
         stopping_ = true;
         wake_.notify_all();
     }
     if (thread_.joinable()) thread_.join();
 #endif
-    std::unique_lock<std::mutex> pending(pendingLock_, std::try_to_lock);
+    std::unique_lock<QueueLock> pending(pendingLock_, std::try_to_lock);
     if (!pending.owns_lock()) return;
     std::unique_lock<std::mutex> file(fileLock_, std::try_to_lock);
     if (!file.owns_lock()) return;
@@ -93,7 +93,7 @@ void LogWriter::Add(const RecordFields& record) {
         Choose();
     }
     const std::size_t bytes = RecordBytes(record);
-    std::unique_lock<std::mutex> lock(pendingLock_);
+    std::unique_lock<QueueLock> lock(pendingLock_);
     if (pending_.size() >= kLogPendingMaxBytes && !onWriter) {
         if (!writerRunning_) StartWriterLocked();
         wake_.notify_one();
@@ -115,7 +115,7 @@ void LogWriter::Add(const RecordFields& record) {
 }
 
 void LogWriter::Flush() {
-    std::unique_lock<std::mutex> lock(pendingLock_);
+    std::unique_lock<QueueLock> lock(pendingLock_);
     const uint64_t target = added_;
     if (done_ >= target || onWriter) return;
     flushWanted_ = true;
@@ -235,7 +235,7 @@ void LogWriter::StartWriterLocked() {
 
 void LogWriter::RunForThread() {
     onWriter = true;
-    std::unique_lock<std::mutex> lock(pendingLock_);
+    std::unique_lock<QueueLock> lock(pendingLock_);
     for (;;) {
         if (pending_.empty() && !flushWanted_) {
             // Idle: a summary of held-back lines may fall due, so the wait is cut in steps.
