@@ -297,7 +297,10 @@ def write_report(out, folder):
         "(six runs of each, in the runs where round trips were fast): 1.036-1.062× against 1.047-1.077×. What "
         "the calling thread's share is made of, from builds that stop at each step (held to one CPU, three "
         "runs each): the module's side about 0, the arguments' lengths +0.005, the caller, clocks and "
-        "thread id +0.025, the copy into the record +0.012, taking the queue's lock and room +0.015.",
+        "thread id +0.025, the copy into the record +0.012, taking the queue's lock and room +0.015; a slim "
+        "reader/writer lock in place of the C++ runtime's mutex then gave 1.028-1.064× against 1.052-1.092×, "
+        "alternated. Runs minutes apart drift by 0.02-0.03 on this machine, so builds are compared alternated, "
+        "never across runs like the table's.",
         "",
         log_cost_table(wine_rows(folder, "log-cost.tsv"))
         if wine_rows(folder, "log-cost.tsv") else "(no run)",
