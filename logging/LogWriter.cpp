@@ -28,7 +28,7 @@ constexpr unsigned kLogFlushWaitMs = 5000;
 // Pending bytes past which a logging thread waits for the writer before adding its line,
 // so that memory stays bounded when lines come faster than the disk takes them.
 constexpr std::size_t kLogPendingMaxBytes = 16 * kLogBatchBytes;
-// The room the writer keeps between batches for records and for lines.
+// The most room the writer keeps between batches for records and for lines.
 constexpr std::size_t kLogKeptRoomBytes = 2 * kLogBatchBytes;
 
 thread_local bool onWriter = false;
@@ -92,6 +92,8 @@ void LogWriter::Add(const RecordFields& record) {
     if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !onWriter && !ThreadImpersonates()) {
         Choose();
     }
+    // Chosen "off" (or no file could be opened): nothing is kept for a writer to drop.
+    if (destination_.load(std::memory_order_acquire) == Destination::Off) return;
     const std::size_t bytes = RecordBytes(record);
     std::unique_lock<QueueLock> lock(pendingLock_);
     if (pending_.size() >= kLogPendingMaxBytes && !onWriter) {
@@ -269,15 +271,17 @@ void LogWriter::RunForThread() {
             lines_.clear();
             MakeLines(records_, &lines_);
             WriteBatch(lines_, &notices);
-            // A flood's room is not kept once it has passed.
-            if (lines_.capacity() > kLogKeptRoomBytes) std::string().swap(lines_);
-            if (records_.capacity() > kLogKeptRoomBytes) records_.Release();
             if (notices.count > 0) path = file_.Path();
         }
         written_.notify_all();  // room below kLogPendingMaxBytes
         for (int i = 0; i < notices.count; ++i) SayNotice(notices.said[i], path);
         SweepHeldBack();
         lock.lock();
+        // The room is kept only while lines keep coming, and never a flood's: once the queue
+        // is empty the library holds no more memory than before its first line.
+        if (pending_.empty() || records_.capacity() > kLogKeptRoomBytes) records_.Release();
+        if (pending_.empty() || lines_.capacity() > kLogKeptRoomBytes) std::string().swap(lines_);
+        if (pending_.empty()) pending_.Release();
         if (notices.count > 0) {
             // The notices belong with their batch: a flush waiting for that batch waits for them too.
             flushWanted_ = true;
