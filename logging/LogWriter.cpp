@@ -2,14 +2,18 @@
 // takes the records pending once kLogGatherMs have passed since the first (at once when
 // kLogBatchBytes are waiting or FlushLog asks), makes their lines, writes them, and ends
 // after kWriterIdleMs without lines. Making the lines here keeps that work off the threads
-// that serve calls: a record is a copy, a line costs escaping, UTF-8 and the time's text. Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on
-// its own account, opens, writes or rotates the file: never a thread acting for a client.
+// that serve calls: a record is a copy, a line costs escaping, UTF-8 and the time's text.
+// Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on its own account,
+// opens, writes or rotates the file: never a thread acting for a client.
 //
 // On Windows the writer holds a reference to this library, so FreeLibrary by the host
 // cannot unmap the code it runs: the library unloads only after the writer has written
 // everything and let go (FreeLibraryAndExitThread). At process exit Windows ends the
-// writer first; the destructor then writes what is pending on the exiting thread, unless
-// the ended writer left a lock held (the lines then stay unwritten).
+// writer first, wherever it is; a static object's destructor then writes what is pending
+// on the exiting thread, unless the ended writer left a lock held (the lines then stay
+// unwritten). The writer object itself is never destroyed: the C++ runtime's condition
+// variable (winpthreads) can wait forever in its destruction for a waiter that was ended
+// inside the wait.
 #include "logging/LogWriter.h"
 
 #include <chrono>
@@ -64,7 +68,7 @@ DWORD WINAPI WriterThread(void* writer) {
 
 }  // namespace
 
-LogWriter::~LogWriter() {
+void LogWriter::WriteAtExit() {
 #ifndef _WIN32
     {
         std::lock_guard<QueueLock> pending(pendingLock_);
@@ -294,9 +298,27 @@ void LogWriter::RunForThread() {
     written_.notify_all();
 }
 
+namespace {
+
+std::atomic<LogWriter*> madeWriter{nullptr};
+
+// Writes what is pending when the library is unloaded or the process ends, if any line
+// ever made the writer.
+struct PendingAtExit {
+    ~PendingAtExit() {
+        if (LogWriter* writer = madeWriter.load()) writer->WriteAtExit();
+    }
+} pendingAtExit;
+
+}  // namespace
+
 LogWriter& Writer() {
-    static LogWriter writer;
-    return writer;
+    static LogWriter* const writer = [] {
+        auto* made = new LogWriter;
+        madeWriter.store(made);
+        return made;
+    }();
+    return *writer;
 }
 
 }  // namespace Qv::Corvane::Logging

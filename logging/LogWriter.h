@@ -33,8 +33,6 @@ using QueueLock = std::mutex;
 class LogWriter {
 public:
     LogWriter() = default;
-    // At unload or process exit: writes what is pending on this thread (see LogWriter.cpp).
-    ~LogWriter();
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
 
@@ -48,6 +46,8 @@ public:
     void Close();
     // The writer thread's body: returns after kWriterIdleMs without lines.
     void RunForThread();
+    // At unload or process exit: writes what is pending on this thread (see LogWriter.cpp).
+    void WriteAtExit();
 
 private:
     enum class Destination { Unchosen, Off, StandardError, File };
@@ -89,6 +89,7 @@ private:
     LogHandle folder_ = kNoLogHandle;
 };
 
+// The one writer. Never destroyed: see LogWriter.cpp.
 LogWriter& Writer();
 
 // Makes the lines of a batch of records (TraceLogger.cpp), charging each client's line to its
