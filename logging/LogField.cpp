@@ -176,11 +176,6 @@ void Utf8Out::Ascii(const char* text, std::size_t length) {
     text_.append(text, length);
 }
 
-void Utf8Out::Latin1(const char* text, std::size_t length) {
-    Finish();
-    for (std::size_t i = 0; i < length; ++i) Code(static_cast<unsigned char>(text[i]));
-}
-
 void Utf8Out::Finish() {
     if (high_ != 0) Code(0xFFFD);
     high_ = 0;

@@ -10,8 +10,8 @@ namespace Qv::Corvane::Logging {
 using WideString = std::basic_string<WCHAR>;
 
 // Where formatted text goes, in one pass: UTF-16 units (what a sink and FormatLogMessage
-// get) or UTF-8 (the line in the file). `Ascii` takes text known to be ASCII, `Latin1`
-// 8-bit text read as Latin-1.
+// get) or UTF-8 (the line in the file). `Ascii` takes text known to be ASCII; `Latin1`
+// widens 8-bit text read as Latin-1.
 class WideOut {
 public:
     explicit WideOut(WideString& text) : text_(text) {}
@@ -34,7 +34,6 @@ public:
     void Unit(WCHAR unit);
     void Units(const WCHAR* text, std::size_t length);
     void Ascii(const char* text, std::size_t length);
-    void Latin1(const char* text, std::size_t length);
     // Ends a high surrogate still waiting for its partner.
     void Finish();
 

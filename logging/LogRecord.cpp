@@ -98,6 +98,16 @@ void AppendTimestamp(std::string& out, int64_t nowMs, TimestampCache& cache) {
     out += 'Z';
 }
 
+// The message, in UTF-16 for a sink or straight into a line's UTF-8.
+template <class Out>
+void AppendMessage(Out& out, const RecordFields& record) {
+    if (record.made) {
+        out.Units(record.format, record.formatLength);
+    } else {
+        FormatMessageText(out, record.format, record.args, record.count);
+    }
+}
+
 unsigned long ProcessId() {
 #ifdef _WIN32
     return GetCurrentProcessId();
@@ -213,11 +223,8 @@ std::size_t ReadRecord(const RecordBuffer& batch, std::size_t at, RecordView* ou
 }
 
 void MakeMessage(const RecordFields& record, WideString* message) {
-    if (record.made) {
-        message->append(record.format, record.formatLength);
-    } else {
-        FormatMessageText(*message, record.format, record.args, record.count);
-    }
+    WideOut out(*message);
+    AppendMessage(out, record);
 }
 
 void AppendLine(std::string& out, const RecordFields& record, TimestampCache& cache) {
@@ -245,11 +252,7 @@ void AppendLine(std::string& out, const RecordFields& record, TimestampCache& ca
         Utf8Out line(out);
         if (record.clientLength > 0) AppendField(line, record.clientId, record.clientLength, true);
         line.Ascii("] ", 2);
-        if (record.made) {
-            line.Units(record.format, record.formatLength);
-        } else {
-            FormatMessageText(line, record.format, record.args, record.count);
-        }
+        AppendMessage(line, record);
     }
     out += '\n';
 }

@@ -56,8 +56,9 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// The bytes PutRecord writes: a multiple of 8, so that every record starts aligned. Each
-// text is copied up to the units a line keeps of it (kMaxFieldUnits) with its full length.
+// The bytes PutRecord writes, always even, so that every record and each wide text in it
+// starts on an even byte. Each text is copied up to the units a line keeps of it
+// (kMaxFieldUnits) with its full length.
 std::size_t RecordBytes(const RecordFields& record);
 void PutRecord(const RecordFields& record, std::size_t bytes, char* to);
 
