@@ -44,6 +44,13 @@ private:
     uint32_t high_ = 0;
 };
 
+// Units before the terminator; 0 for null.
+inline std::size_t UnitsOf(const WCHAR* text) {
+    std::size_t length = 0;
+    while (text != nullptr && text[length] != 0) ++length;
+    return length;
+}
+
 // Appends NUL-terminated text known to be ASCII.
 template <class Out>
 void AppendAscii(Out& out, const char* text) {

@@ -1,7 +1,6 @@
 // Placeholder formatting shared by every record form.
 #include "logging/LogField.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,7 +33,7 @@ FieldArg FieldOf(const LogArg& arg) {
         break;
     case LogArg::Kind::Wide:
         field.text = arg.wide();
-        while (arg.wide() != nullptr && arg.wide()[field.length] != 0) ++field.length;
+        field.length = UnitsOf(arg.wide());
         break;
     case LogArg::Kind::Integer:
         field.integer = arg.integer();

@@ -118,12 +118,6 @@ unsigned long ProcessId() {
 
 }  // namespace
 
-std::size_t UnitsOf(const WCHAR* text) {
-    std::size_t length = 0;
-    while (text != nullptr && text[length] != 0) ++length;
-    return length;
-}
-
 std::size_t RecordBytes(const RecordFields& record) {
     std::size_t bytes = sizeof(RecordHead);
     if (record.charged) bytes += sizeof(CallerHead) + UserUnits(*record.caller) * sizeof(WCHAR);

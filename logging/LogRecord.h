@@ -62,9 +62,6 @@ private:
 std::size_t RecordBytes(const RecordFields& record);
 void PutRecord(const RecordFields& record, std::size_t bytes, char* to);
 
-// Units before the terminator; 0 for null.
-std::size_t UnitsOf(const WCHAR* text);
-
 // A record read back; its texts point into the batch it was read from.
 struct RecordView {
     RecordFields fields;
