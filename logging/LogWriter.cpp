@@ -1,8 +1,10 @@
-// The writer: started by the first line that finds none running, never from DllMain; it
-// takes the records pending once kLogGatherMs have passed since the first (at once when
-// kLogBatchBytes are waiting or FlushLog asks), makes their lines, writes them, and ends
-// after kWriterIdleMs without lines. Making the lines here keeps that work off the threads
-// that serve calls: a record is a copy, a line costs escaping, UTF-8 and the time's text.
+// The writer: started by the first line that finds none running, never from DllMain; every
+// kLogGatherMs it takes the records pending (at once when kLogWakeBytes are waiting or
+// FlushLog asks), makes their lines, writes them, and ends after kWriterIdleMs without lines.
+// Making the lines here keeps that work off the threads that serve calls: a record is a
+// copy, a line costs escaping, UTF-8 and the time's text. The writer looks for records on
+// its own rather than being woken by each first one: waking a thread on another CPU costs
+// the thread that logs tens of microseconds under Wine, as much as a dozen lines.
 // Only the writer, or a host calling OpenLog, OpenLogFolder or CloseLog on its own account,
 // opens, writes or rotates the file: never a thread acting for a client.
 //
@@ -11,9 +13,8 @@
 // everything and let go (FreeLibraryAndExitThread). At process exit Windows ends the
 // writer first, wherever it is; a static object's destructor then writes what is pending
 // on the exiting thread, unless the ended writer left a lock held (the lines then stay
-// unwritten). The writer object itself is never destroyed: the C++ runtime's condition
-// variable (winpthreads) can wait forever in its destruction for a waiter that was ended
-// inside the wait.
+// unwritten). The writer object itself is never destroyed: Windows may have ended the
+// writer inside any of its members, and tearing them down gains nothing as the process ends.
 #include "logging/LogWriter.h"
 
 #include <chrono>
@@ -23,7 +24,7 @@
 namespace Qv::Corvane::Logging {
 namespace {
 
-// How long lines gather after the first one: a batch costs one write, however many lines.
+// How often the writer looks for lines: a batch costs one write, however many lines.
 constexpr unsigned kLogGatherMs = 250;
 // How long an idle writer waits for a line before it ends; the next line starts another.
 constexpr unsigned kWriterIdleMs = 5000;
@@ -32,8 +33,13 @@ constexpr unsigned kLogFlushWaitMs = 5000;
 // Pending bytes past which a logging thread waits for the writer before adding its line,
 // so that memory stays bounded when lines come faster than the disk takes them.
 constexpr std::size_t kLogPendingMaxBytes = 16 * kLogBatchBytes;
-// The most room the writer keeps between batches for records and for lines.
-constexpr std::size_t kLogKeptRoomBytes = 2 * kLogBatchBytes;
+// Pending bytes at which a logging thread wakes the writer before its next look, so that
+// lines coming fast are written before the queue is full.
+constexpr std::size_t kLogWakeBytes = 4 * kLogBatchBytes;
+// The most room the writer keeps between batches for records and for lines: a batch of
+// kLogWakeBytes, so that lines coming steadily find room made (growing it anew touches
+// fresh pages on the thread that logs).
+constexpr std::size_t kLogKeptRoomBytes = 2 * kLogWakeBytes;
 
 thread_local bool onWriter = false;
 
@@ -115,7 +121,7 @@ void LogWriter::Add(const RecordFields& record) {
     ++added_;
     if (!writerRunning_) {
         StartWriterLocked();
-    } else if (before == 0 || (before < kLogBatchBytes && pending_.size() >= kLogBatchBytes)) {
+    } else if (before < kLogWakeBytes && pending_.size() >= kLogWakeBytes) {
         wake_.notify_one();
     }
 }
@@ -240,27 +246,31 @@ void LogWriter::StartWriterLocked() {
 }
 
 void LogWriter::RunForThread() {
+    using Clock = std::chrono::steady_clock;
     onWriter = true;
     std::unique_lock<QueueLock> lock(pendingLock_);
+    Clock::time_point lastBatch = Clock::now();
+    Clock::time_point nextSweep = lastBatch + std::chrono::milliseconds(kLogFlushMs);
+    bool held = true;  // summaries of held-back lines still to come: the writer stays for them
     for (;;) {
+        wake_.wait_for(lock, std::chrono::milliseconds(kLogGatherMs),
+                       [&] { return pending_.size() >= kLogWakeBytes || flushWanted_ || stopping_; });
         if (pending_.empty() && !flushWanted_) {
-            // Idle: a summary of held-back lines may fall due, so the wait is cut in steps.
-            const auto idleUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriterIdleMs);
-            bool held = true;
-            while (pending_.empty() && !flushWanted_ && !stopping_) {
-                if (!held && std::chrono::steady_clock::now() >= idleUntil) break;
-                if (wake_.wait_for(lock, std::chrono::milliseconds(kLogFlushMs),
-                                   [&] { return !pending_.empty() || flushWanted_ || stopping_; })) {
-                    break;
-                }
+            if (stopping_) break;
+            // Idle: a summary may fall due, and after kWriterIdleMs the writer ends.
+            const Clock::time_point now = Clock::now();
+            if (now >= nextSweep) {
                 lock.unlock();
                 held = SweepHeldBack();
                 lock.lock();
+                nextSweep = now + std::chrono::milliseconds(kLogFlushMs);
             }
-            if (pending_.empty() && !flushWanted_) break;
+            if (!held && now - lastBatch >= std::chrono::milliseconds(kWriterIdleMs) && pending_.empty() &&
+                !flushWanted_) {
+                break;
+            }
+            continue;
         }
-        wake_.wait_for(lock, std::chrono::milliseconds(kLogGatherMs),
-                       [&] { return pending_.size() >= kLogBatchBytes || flushWanted_ || stopping_; });
         flushWanted_ = false;
         // pending_ takes the room of the batch before, so that lines rarely wait for an allocation.
         records_.clear();
@@ -279,7 +289,8 @@ void LogWriter::RunForThread() {
         }
         written_.notify_all();  // room below kLogPendingMaxBytes
         for (int i = 0; i < notices.count; ++i) SayNotice(notices.said[i], path);
-        SweepHeldBack();
+        held = SweepHeldBack();
+        lastBatch = Clock::now();
         lock.lock();
         // The room is kept only while lines keep coming, and never a flood's: once the queue
         // is empty the library holds no more memory than before its first line.

@@ -1,12 +1,13 @@
-// Where finished lines go: a pending batch that a writer thread of the library's own
-// takes to the log file (or standard error) within kLogFlushMs, so that no line waits
-// for a call from the host.
+// Where records go: a pending batch that a writer thread of the library's own makes into
+// lines and takes to the log file (or standard error) within kLogFlushMs, so that no line
+// waits for a call from the host.
 #pragma once
 
 #include "logging/LogFile.h"
 #include "logging/LogRecord.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -14,20 +15,44 @@
 
 namespace Qv::Corvane::Logging {
 
-// The queue's lock, taken for every line. On Windows a slim reader/writer lock: the C++
-// runtime's mutex (winpthreads) costs measurably more per line in the host's calling threads.
+// The queue's lock, taken for every line, and what the writer and a flush wait on under it.
+// On Windows a slim reader/writer lock and the system's own condition variable: the C++
+// runtime's (winpthreads) cost measurably more per line in the host's calling threads, each
+// wake is a kernel semaphore, and destroying one can wait forever at process exit.
 #ifdef _WIN32
 class QueueLock {
 public:
     void lock() { AcquireSRWLockExclusive(&lock_); }
     void unlock() { ReleaseSRWLockExclusive(&lock_); }
     bool try_lock() { return TryAcquireSRWLockExclusive(&lock_) != FALSE; }
+    SRWLOCK* Native() { return &lock_; }
 
 private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
+
+class QueueSignal {
+public:
+    void notify_one() { WakeConditionVariable(&signal_); }
+    void notify_all() { WakeAllConditionVariable(&signal_); }
+    // As std::condition_variable::wait_for: true once `done`, false when `wait` ran out first.
+    template <class Done>
+    bool wait_for(std::unique_lock<QueueLock>& lock, std::chrono::milliseconds wait, Done done) {
+        const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(wait.count());
+        while (!done()) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= until) return false;
+            SleepConditionVariableSRW(&signal_, lock.mutex()->Native(), static_cast<DWORD>(until - now), 0);
+        }
+        return true;
+    }
+
+private:
+    CONDITION_VARIABLE signal_ = CONDITION_VARIABLE_INIT;
+};
 #else
 using QueueLock = std::mutex;
+using QueueSignal = std::condition_variable;
 #endif
 
 class LogWriter {
@@ -67,8 +92,8 @@ private:
     std::atomic<Destination> destination_{Destination::Unchosen};
 
     QueueLock pendingLock_;  // before fileLock_ when both are taken
-    std::condition_variable_any wake_;     // the writer: a first line, a flush, or stop
-    std::condition_variable_any written_;  // Flush and a caller held back by a full batch
+    QueueSignal wake_;     // the writer: kLogWakeBytes pending, a flush, or stop
+    QueueSignal written_;  // Flush and a caller held back by a full queue
     RecordBuffer pending_;  // records, as PutRecord writes them
     uint64_t added_ = 0;  // batches: a count of lines added, and of lines written
     uint64_t done_ = 0;
