@@ -6,9 +6,9 @@
 
 namespace Qv::Corvane::Server::Services::Kestrane {
 
-#ifdef _WIN32
 namespace {
 
+#ifdef _WIN32
 using InquireFunction = RPC_STATUS (*)(DWORD* pid);
 
 // Windows answers through the call attributes.
@@ -37,20 +37,51 @@ InquireFunction ChooseInquiry() {
     return wine ? InquireByLocalClientPid : InquireByCallAttributes;
 }
 
-}  // namespace
-
-RPC_STATUS InquireCallerProcessId(DWORD* pid) {
+RPC_STATUS AskRuntime(DWORD* pid) {
     // The platform does not change under a running process: decided at first use.
     static const InquireFunction inquire = ChooseInquiry();
     return inquire(pid);
 }
 #else
-RPC_STATUS InquireCallerProcessId(DWORD* pid) {
+RPC_STATUS AskRuntime(DWORD* pid) {
     ULONG value = 0;
     const RPC_STATUS status = I_RpcBindingInqLocalClientPID(nullptr, &value);
     if (status == 0) *pid = value;
     return status;
 }
 #endif
+
+// The answer for the request this thread serves; only a success is kept, so a failure is
+// asked again (and logged again) by whoever needs the answer next.
+struct RequestAnswer {
+    int scopes = 0;
+    bool known = false;
+    DWORD pid = 0;
+};
+thread_local RequestAnswer requestAnswer;
+
+}  // namespace
+
+CallerProcessIdScope::CallerProcessIdScope() {
+    if (requestAnswer.scopes++ == 0) requestAnswer.known = false;
+}
+
+CallerProcessIdScope::~CallerProcessIdScope() {
+    if (--requestAnswer.scopes == 0) requestAnswer.known = false;
+}
+
+RPC_STATUS InquireCallerProcessId(DWORD* pid) {
+    RequestAnswer& answer = requestAnswer;
+    if (answer.known) {
+        *pid = answer.pid;
+        return RPC_S_OK;
+    }
+    const RPC_STATUS status = AskRuntime(pid);
+    if (status == RPC_S_OK && answer.scopes > 0) {
+        answer.known = true;
+        answer.pid = *pid;
+    }
+    return status;
+}
 
 }  // namespace Qv::Corvane::Server::Services::Kestrane

@@ -1,6 +1,7 @@
 // One request: check the pointers, parse, dispatch by function id, serialise.
 #include "service/KestraneService.h"
 
+#include "access/CallerProcessId.h"
 #include "json/UtilHelper.h"
 #include "service/ClientContext.h"
 
@@ -63,6 +64,7 @@ ServiceStatus KestraneService::ExecuteCommand(ClientContext* context, int32_t fu
                                               WCHAR** outString, ServiceCallback* callback,
                                               AccessPolicy* accessPolicy) {
     const CallbackRelease release(callback);
+    const CallerProcessIdScope oneClient;
     if (!context) return GeneralFailure;
     const WCHAR* clientId = context->clientId;
     if (UtilHelper::NullChecker({{message, "message"}, {outString, "outString"}}, clientId)) return GeneralFailure;
