@@ -25,6 +25,7 @@ struct Case {
     void (*raw)(const Case&);
     WText subKey;            // below HKEY_LOCAL_MACHINE, or below the caller's hive
     WText valueName;
+    bool inCall = false;     // served inside an RPC call although below HKEY_LOCAL_MACHINE
 };
 
 // The listing cases come in these sizes; `largest` leaves out the bigger ones.

@@ -245,14 +245,20 @@ def host_table(folder):
 
 
 def log_cost_table(rows):
-    # One row per run; the table shows the median run and every run's ratio in order.
+    # One row per case and run; the table shows each case's median run, and every run's ratio in order.
     lines = ["| case | logged (µs) | unlogged (µs) | logged / unlogged | rounds |", "|---|---:|---:|---:|---:|"]
-    by_ratio = sorted(rows, key=lambda row: row[3])
-    name, logged, unlogged, ratio, reps = by_ratio[len(by_ratio) // 2]
-    label = f"{name} (median of {len(rows)} runs)" if len(rows) > 1 else name
-    lines.append(f"| {label} | {logged:.1f} | {unlogged:.1f} | {ratio:.3f} | {reps} |")
-    if len(rows) > 1:
-        lines += ["", "Each run's ratio, in order: " + ", ".join(f"{row[3]:.3f}" for row in rows) + "."]
+    names = list(dict.fromkeys(row[0] for row in rows))
+    runs = []
+    for name in names:
+        mine = [row for row in rows if row[0] == name]
+        by_ratio = sorted(mine, key=lambda row: row[3])
+        _, logged, unlogged, ratio, reps = by_ratio[len(by_ratio) // 2]
+        label = f"{name} (median of {len(mine)} runs)" if len(mine) > 1 else name
+        lines.append(f"| {label} | {logged:.1f} | {unlogged:.1f} | {ratio:.3f} | {reps} |")
+        if len(mine) > 1:
+            runs.append(f"{name}: " + ", ".join(f"{row[3]:.3f}" for row in mine))
+    if runs:
+        lines += ["", "Each run's ratio, in order: " + "; ".join(runs) + "."]
     return "\n".join(lines)
 
 
