@@ -173,6 +173,17 @@ char* RecordBuffer::Append(std::size_t bytes) {
     return room;
 }
 
+bool RecordBuffer::Warm(std::size_t bytes) {
+    if (bytes <= capacity_) return true;
+    std::unique_ptr<char[]> warm(new (std::nothrow) char[bytes]);
+    if (!warm) return false;
+    if (size_ > 0) std::memcpy(warm.get(), data_.get(), size_);
+    std::memset(warm.get() + size_, 0, bytes - size_);
+    data_.swap(warm);
+    capacity_ = bytes;
+    return true;
+}
+
 std::size_t ReadRecord(const RecordBuffer& batch, std::size_t at, RecordView* out) {
     const char* from = batch.data() + at;
     RecordHead head;

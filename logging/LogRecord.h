@@ -35,6 +35,9 @@ class RecordBuffer {
 public:
     // Room for `bytes` more at the end; null (and nothing changed) when memory is short.
     char* Append(std::size_t bytes);
+    // Makes the room `bytes` and touches every page of it, keeping what is held; false when
+    // memory is short. A thread that later appends then writes into pages already there.
+    bool Warm(std::size_t bytes);
     const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
