@@ -26,6 +26,7 @@ struct Case {
     WText subKey;            // below HKEY_LOCAL_MACHINE, or below the caller's hive
     WText valueName;
     bool inCall = false;     // served inside an RPC call although below HKEY_LOCAL_MACHINE
+    bool hostNamesCaller = false;  // in that call, the client named to the log as kestrane-host does
 };
 
 // The listing cases come in these sizes; `largest` leaves out the bigger ones.

@@ -15,6 +15,8 @@
 //
 // Rows: row, case, module median us, raw median us, ratio, repetitions.
 #include "BenchCall.h"
+#include "access/CallerProcessId.h"
+#include "access/LogCallerOfCall.h"
 #include "bench/BenchCases.h"
 #include "rpc/RpcGuard.h"
 
@@ -34,6 +36,19 @@ namespace {
 Svc::QVService* g_service = nullptr;
 std::vector<Case> g_cases;
 int g_cpu = -1;
+
+// As kestrane-host serves a session: its client learned once, when the session opened, and
+// named to the log around each request.
+Qv::Corvane::Logging::LogCaller g_sessionCaller{};
+bool g_naming = false;
+
+bool RunServed(const Case& c) {
+    if (!g_naming) return RunModule(g_service, c);
+    Qv::Corvane::Logging::SetLogCallerOfThisThread(&g_sessionCaller);
+    const bool ok = RunModule(g_service, c);
+    Qv::Corvane::Logging::SetLogCallerOfThisThread(nullptr);
+    return ok;
+}
 
 double Median(std::vector<double> samples) {
     if (samples.empty()) return 0;
@@ -57,12 +72,12 @@ bool Measure(const Case& c, long reps, bool traced, double* moduleUs, double* ra
     if (g_cpu >= 0) SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << g_cpu);
     // Warm-up: first-use work (the DLL's statics, Wine's caches) is not part of a call.
     for (int i = 0; i < 2; ++i) {
-        if (!RunModule(g_service, c)) return false;
+        if (!RunServed(c)) return false;
         c.raw(c);
     }
     if (traced) {
         Marker(c, "module-begin");
-        RunModule(g_service, c);
+        RunServed(c);
         Marker(c, "module-end");
         Marker(c, "raw-begin");
         c.raw(c);
@@ -77,9 +92,9 @@ bool Measure(const Case& c, long reps, bool traced, double* moduleUs, double* ra
     for (long i = 0; i < reps; ++i) {
         const bool moduleFirst = i % 2 == 0;
         QueryPerformanceCounter(&t0);
-        if (moduleFirst) RunModule(g_service, c); else c.raw(c);
+        if (moduleFirst) RunServed(c); else c.raw(c);
         QueryPerformanceCounter(&t1);
-        if (moduleFirst) c.raw(c); else RunModule(g_service, c);
+        if (moduleFirst) c.raw(c); else RunServed(c);
         QueryPerformanceCounter(&t2);
         const double first = static_cast<double>(t1.QuadPart - t0.QuadPart) * toUs;
         const double second = static_cast<double>(t2.QuadPart - t1.QuadPart) * toUs;
@@ -125,7 +140,7 @@ private:
 // The log's cost: the same read with and without the one warning line a request without
 // "expandString" writes; the "raw" side of this case is the module's unlogged call.
 Case g_unlogged;
-void RunUnlogged(const Case&) { RunModule(g_service, g_unlogged); }
+void RunUnlogged(const Case&) { RunServed(g_unlogged); }
 
 std::vector<Case> LogCostCases() {
     std::vector<Case> cases = MakeCases(1);
@@ -139,7 +154,10 @@ std::vector<Case> LogCostCases() {
     Case inCall = logged;
     inCall.name = "id 4 logging one line, in an RPC call";
     inCall.inCall = true;
-    return {logged, inCall};
+    Case named = inCall;
+    named.name = "id 4 logging one line, in an RPC call, the host naming the client";
+    named.hostNamesCaller = true;
+    return {logged, inCall, named};
 }
 
 long RepsFor(const Case& c, long reps) {
@@ -153,7 +171,14 @@ long RepsFor(const Case& c, long reps) {
 LONG s_RunCaseInCall(handle_t, LONG caseIndex, LONG reps, LONG traced, double* moduleUs, double* rawUs) {
     *moduleUs = *rawUs = 0;
     if (caseIndex < 0 || static_cast<std::size_t>(caseIndex) >= g_cases.size()) return 1;
-    return Measure(g_cases[static_cast<std::size_t>(caseIndex)], reps, traced != 0, moduleUs, rawUs) ? 0 : 2;
+    namespace Kestrane = Qv::Corvane::Server::Services::Kestrane;
+    const Case& c = g_cases[static_cast<std::size_t>(caseIndex)];
+    DWORD pid = 0;
+    g_naming = c.hostNamesCaller && Kestrane::InquireCallerProcessId(&pid) == RPC_S_OK;
+    if (g_naming) Kestrane::DescribeLogCaller(pid, &g_sessionCaller);
+    const bool measured = Measure(c, reps, traced != 0, moduleUs, rawUs);
+    g_naming = false;
+    return measured ? 0 : 2;
 }
 
 int wmain(int argc, wchar_t** argv) {

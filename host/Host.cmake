@@ -6,7 +6,7 @@ set(KESTRANE_WHITELIST_SOURCES access/KestraneServiceWhiteList.cpp json/UtilHelp
 add_executable(kestrane-host host/HostMain.cpp host/RpcHost.cpp host/SessionTable.cpp host/ModuleLoader.cpp
                host/HostLog.cpp host/WindowsService.cpp host/StatusAccess.cpp rpc/ProcessAccount.cpp
                rpc/EndpointBinding.cpp host/WineEndpointMap.cpp host/MachineKeySecurity.cpp host/LogFolderSetup.cpp
-               access/CallerProcessId.cpp access/NtKeyCalls.cpp
+               access/CallerProcessId.cpp access/LogCallerOfCall.cpp access/NtKeyCalls.cpp
                ${KESTRANE_WHITELIST_SOURCES})
 kestrane_target(kestrane-host)
 target_link_options(kestrane-host PRIVATE -municode)

@@ -2,6 +2,7 @@
 
 #include "KestraneHost.h"
 #include "access/CallerProcessId.h"
+#include "access/LogCallerOfCall.h"
 #include "access/ScopedHandles.h"
 #include "host/CallBound.h"
 #include "host/ContractObjects.h"
@@ -58,6 +59,20 @@ wchar_t* StubCopy(const wchar_t* text) {
 // The module impersonates the client only within its own step. Had it left this thread
 // holding the client's token, the rest of the call, and whatever this pool thread serves
 // next, would run as that client: the host takes the thread back and says so.
+// The session's client, named to the log for the lines the module logs while serving it.
+// A session is a context handle, which the RPC runtime lets only the client that opened it
+// use, so the module need not ask the runtime again for each request. Named for this call
+// only: the runtime's next call on this thread may be anyone's.
+class NamedLogCaller {
+public:
+    explicit NamedLogCaller(const Qv::Corvane::Logging::LogCaller* caller) {
+        Qv::Corvane::Logging::SetLogCallerOfThisThread(caller);
+    }
+    ~NamedLogCaller() { Qv::Corvane::Logging::SetLogCallerOfThisThread(nullptr); }
+    NamedLogCaller(const NamedLogCaller&) = delete;
+    NamedLogCaller& operator=(const NamedLogCaller&) = delete;
+};
+
 void TakeBackThreadFromClient() {
     Qv::Corvane::Server::Services::Kestrane::ScopedHandle token;
     // A token it cannot open is still one held: only "no token" means the thread is the host's.
@@ -97,6 +112,10 @@ LONG OpenSession(handle_t, ULONG clientIdUnits, const wchar_t* clientId, Kestran
                                                                  : L"the module made no client context");
         return error;
     }
+    if (processId != 0) {
+        Qv::Corvane::Server::Services::Kestrane::DescribeLogCaller(processId, &opened->logCaller);
+        opened->logCallerKnown = true;
+    }
     Kestrane::Host::LogSessionOpened(opened->clientId.c_str(), processId);
     *session = opened;
     return 0;
@@ -132,8 +151,11 @@ LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const
     // No one is exempt from the module's whitelists: every client of this host is equally untrusted.
     Kestrane::Host::FixedAccessPolicy policy(false);
     WCHAR* out = nullptr;
-    *status = g_service->ExecuteCommand(opened->context, functionId, request, &out,
-                                        Kestrane::Host::CallbackArgument().get(), &policy);
+    {
+        const NamedLogCaller client(opened->logCallerKnown ? &opened->logCaller : nullptr);
+        *status = g_service->ExecuteCommand(opened->context, functionId, request, &out,
+                                            Kestrane::Host::CallbackArgument().get(), &policy);
+    }
     TakeBackThreadFromClient();
     if (out != nullptr) {
         *response = StubCopy(out);

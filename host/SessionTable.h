@@ -3,6 +3,7 @@
 // shutdown; whichever comes first releases the context, the others find it gone.
 #pragma once
 
+#include "logging/Logging.h"
 #include "service/QVService.h"
 
 #include <windows.h>
@@ -26,6 +27,10 @@ struct Session {
     Qv::Corvane::Server::Services::ClientContext* context = nullptr;
     std::wstring clientId;  // for the host's own log lines, cut to kMaxClientIdUnits
     DWORD processId = 0;    // the client's, as the RPC runtime reported it
+    // Whom the module's lines for this session are charged to, learned when it was opened;
+    // unset when the runtime named no process.
+    bool logCallerKnown = false;
+    Qv::Corvane::Logging::LogCaller logCaller{};
 };
 
 class SessionTable {

@@ -161,6 +161,12 @@ struct LogCaller {
 // line the service's own. The module that serves clients sets it, and clears it when unloaded.
 using LogCallerSource = bool (*)(LogCaller* caller);
 LOGGING_API void SetLogCallerSource(LogCallerSource source);
+// Names the client this thread serves, for the lines it logs until it names none (null): the
+// source is then not asked. For a host that already knows whom a request is for, such as one
+// whose sessions are the RPC runtime's context handles, which only the client that opened
+// one can use; asking the runtime for every request costs two wineserver round trips under
+// Wine. A copy is kept; the host must name none before its thread serves anyone else.
+LOGGING_API void SetLogCallerOfThisThread(const LogCaller* caller);
 
 // Where the log goes is chosen once, at OpenLog or at the first line (by the writer when
 // that line's thread acts for a client): KESTRANE_LOG names a file, "-" standard error,

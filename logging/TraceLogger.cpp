@@ -71,6 +71,24 @@ std::atomic<LogCallerSource>& CallerSource() {
     return source;
 }
 
+// The client a host named for this thread (SetLogCallerOfThisThread).
+struct NamedCaller {
+    bool named = false;
+    LogCaller caller{};
+};
+thread_local NamedCaller namedCaller;
+
+// Whom a client's line is for: the caller its host named, else the source's answer.
+bool CallerOfLine(LogCaller* caller) {
+    const NamedCaller& named = namedCaller;
+    if (named.named) {
+        *caller = named.caller;
+        return true;
+    }
+    const LogCallerSource source = CallerSource().load(std::memory_order_acquire);
+    return source != nullptr && source(caller);
+}
+
 // Never destroyed: at exit the writer may still be writing summaries while the
 // library's statics are torn down.
 CallerBudget& Budget() {
@@ -92,9 +110,8 @@ void Take(RecordFields& record, bool own = false) {
     record.formatLength = UnitsOf(record.format);
     LogWriter& writer = Writer();
     LogCaller caller;
-    const LogCallerSource source = own ? nullptr : CallerSource().load(std::memory_order_acquire);
     const bool listening = writer.Listening();
-    record.charged = listening && source != nullptr && source(&caller);
+    record.charged = listening && !own && CallerOfLine(&caller);
     record.caller = &caller;
     record.budgetMs = CallerBudget::Clock::now().time_since_epoch().count();
     record.wallMs = WallMs();
@@ -255,6 +272,12 @@ bool SweepHeldBack() {
 }
 
 void SetLogCallerSource(LogCallerSource source) { CallerSource().store(source, std::memory_order_release); }
+
+void SetLogCallerOfThisThread(const LogCaller* caller) {
+    NamedCaller& named = namedCaller;
+    named.named = caller != nullptr;
+    if (caller != nullptr) named.caller = *caller;
+}
 
 void SetLogSink(LogSink sink, void* context) {
     std::lock_guard<std::mutex> guard(SinkLock());

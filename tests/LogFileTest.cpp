@@ -386,15 +386,23 @@ TEST(LogFile, AFloodSpendsOnlyItsCallersShare) {
     }
     refuse(6002, "SiblingHeld" + flood);
     refuse(7001, "VictimAfter");
+    // A host that names the client its thread serves is believed, until it names none.
+    LogCaller named{7002, 1, {}};
+    for (std::size_t i = 0; i < victim.size(); ++i) named.user[i] = static_cast<WCHAR>(victim[i]);
+    SetLogCallerOfThisThread(&named);
+    refuse(6001, "NamedKept" + flood);
+    SetLogCallerOfThisThread(nullptr);
+    refuse(6001, "UnnamedHeld" + flood);
     CloseLog();
 
     const std::string all = AllLines(folder.path());
     EXPECT_LT(all.size(), 4 * (kCallerLogBytes + kUserLogBytes));
-    for (const char* kept : {"VictimBefore", "SiblingAfter", "VictimAfter"}) {
+    for (const char* kept : {"VictimBefore", "SiblingAfter", "VictimAfter", "NamedKept"}) {
         EXPECT_EQ(Count(all, kept), 1u) << kept;
     }
     EXPECT_EQ(Count(all, "service line"), 7u);
     EXPECT_EQ(Count(all, "SiblingHeld"), 0u);
+    EXPECT_EQ(Count(all, "UnnamedHeld"), 0u);
     // The flooding process's lines, written and held back, add up to its flood.
     const std::size_t written = Count(all.substr(0, all.find("SiblingAfter")), "Flood");
     EXPECT_GT(written, 0u);
