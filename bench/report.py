@@ -297,16 +297,24 @@ def write_report(out, folder):
         "`kestrane-bench.exe --log-cost` with the log written to a file (`KESTRANE_LOG`): an id 4 read that logs "
         "one warning (its request leaves out \"expandString\") against the same read with \"expandString\" given, "
         "which logs nothing; both through `ExecuteCommand`, alternating. The calling thread copies the record "
-        "(format, client id, arguments, time) into the queue; the library's own writer thread makes the line "
-        "and writes it within a second. Alternated with the build in which the calling thread made the line "
-        "itself (3000 rounds, held to one CPU as above): 1.065-1.094× against 1.104-1.141×. Without holding "
-        "(six runs of each, in the runs where round trips were fast): 1.036-1.062× against 1.047-1.077×. What "
-        "the calling thread's share is made of, from builds that stop at each step (held to one CPU, three "
-        "runs each): the module's side about 0, the arguments' lengths +0.005, the caller, clocks and "
-        "thread id +0.025, the copy into the record +0.012, taking the queue's lock and room +0.015; a slim "
-        "reader/writer lock in place of the C++ runtime's mutex then gave 1.028-1.064× against 1.052-1.092×, "
-        "alternated. Runs minutes apart drift by 0.02-0.03 on this machine, so builds are compared alternated, "
-        "never across runs like the table's.",
+        "(format, client id, arguments, time) into room the writer made and touched beforehand; the library's own "
+        "writer thread looks for records every 250 ms, makes the lines and writes them. It is no longer woken by "
+        "each batch's first line: cycle counts around that wake gave 25-115 µs each on the logging thread, 18 "
+        "wakes in 3000 lines.",
+        "",
+        "The rows: driven directly (the goal); inside an in-process ncalrpc call, where each line is charged to "
+        "the client's share of the log and the module asks the RPC runtime which process made the call, once per "
+        "request (under Wine an ioctl on the call's pipe and a wait for it, two wineserver round trips, about "
+        "21,700 cycles in cycle counts around the caller lookup); and in that call with the client named to the "
+        "log around each request, as kestrane-host does for its sessions. In a call most lines are held back "
+        "once the bench's share of the log is spent, as a flooding client's would be.",
+        "",
+        "Earlier builds, alternated run by run (3000 rounds, held to one CPU): the calling thread making the "
+        "line itself 1.104-1.141× against 1.065-1.094× for a copied record; a slim reader/writer lock in place "
+        "of the C++ runtime's mutex 1.028-1.064× against 1.052-1.092×. Runs minutes apart drift by 0.02-0.03 on "
+        "this machine, and on its slower days (every call about 25 µs instead of 21) a line costs about 0.05× "
+        "more, most of it the calling thread's stores into room the writer's CPU read last, so builds are "
+        "compared alternated, never across runs like the table's.",
         "",
         log_cost_table(wine_rows(folder, "log-cost.tsv"))
         if wine_rows(folder, "log-cost.tsv") else "(no run)",
