@@ -299,7 +299,7 @@ def write_report(out, folder):
         "which logs nothing; both through `ExecuteCommand`, alternating. The calling thread copies the record "
         "(format, client id, arguments, time) into room the writer made and touched beforehand; the library's own "
         "writer thread looks for records every 250 ms, makes the lines and writes them. It is no longer woken by "
-        "each batch's first line: cycle counts around that wake gave 25-115 µs each on the logging thread, 18 "
+        "each batch's first line: cycle counts around that wake gave 22-173 µs each on the logging thread, 18 "
         "wakes in 3000 lines.",
         "",
         "The rows: driven directly (the goal); inside an in-process ncalrpc call, where each line is charged to "
