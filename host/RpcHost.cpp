@@ -56,9 +56,6 @@ wchar_t* StubCopy(const wchar_t* text) {
     return copy;
 }
 
-// The module impersonates the client only within its own step. Had it left this thread
-// holding the client's token, the rest of the call, and whatever this pool thread serves
-// next, would run as that client: the host takes the thread back and says so.
 // The session's client, named to the log for the lines the module logs while serving it.
 // A session is a context handle, which the RPC runtime lets only the client that opened it
 // use, so the module need not ask the runtime again for each request. Named for this call
@@ -73,6 +70,9 @@ public:
     NamedLogCaller& operator=(const NamedLogCaller&) = delete;
 };
 
+// The module impersonates the client only within its own step. Had it left this thread
+// holding the client's token, the rest of the call, and whatever this pool thread serves
+// next, would run as that client: the host takes the thread back and says so.
 void TakeBackThreadFromClient() {
     Qv::Corvane::Server::Services::Kestrane::ScopedHandle token;
     // A token it cannot open is still one held: only "no token" means the thread is the host's.
@@ -112,10 +112,7 @@ LONG OpenSession(handle_t, ULONG clientIdUnits, const wchar_t* clientId, Kestran
                                                                  : L"the module made no client context");
         return error;
     }
-    if (processId != 0) {
-        Qv::Corvane::Server::Services::Kestrane::DescribeLogCaller(processId, &opened->logCaller);
-        opened->logCallerKnown = true;
-    }
+    if (processId != 0) Qv::Corvane::Server::Services::Kestrane::DescribeLogCaller(processId, &opened->logCaller);
     Kestrane::Host::LogSessionOpened(opened->clientId.c_str(), processId);
     *session = opened;
     return 0;
@@ -152,7 +149,7 @@ LONG Execute(KestraneSession session, LONG functionId, ULONG requestUnits, const
     Kestrane::Host::FixedAccessPolicy policy(false);
     WCHAR* out = nullptr;
     {
-        const NamedLogCaller client(opened->logCallerKnown ? &opened->logCaller : nullptr);
+        const NamedLogCaller client(opened->processId != 0 ? &opened->logCaller : nullptr);
         *status = g_service->ExecuteCommand(opened->context, functionId, request, &out,
                                             Kestrane::Host::CallbackArgument().get(), &policy);
     }

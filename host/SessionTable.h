@@ -28,8 +28,7 @@ struct Session {
     std::wstring clientId;  // for the host's own log lines, cut to kMaxClientIdUnits
     DWORD processId = 0;    // the client's, as the RPC runtime reported it
     // Whom the module's lines for this session are charged to, learned when it was opened;
-    // unset when the runtime named no process.
-    bool logCallerKnown = false;
+    // unset (and unused) when the runtime named no process.
     Qv::Corvane::Logging::LogCaller logCaller{};
 };
 
