@@ -313,8 +313,9 @@ def write_report(out, folder):
         "line itself 1.104-1.141× against 1.065-1.094× for a copied record; a slim reader/writer lock in place "
         "of the C++ runtime's mutex 1.028-1.064× against 1.052-1.092×. Runs minutes apart drift by 0.02-0.03 on "
         "this machine, and on its slower days (every call about 25 µs instead of 21) a line costs about 0.05× "
-        "more, most of it the calling thread's stores into room the writer's CPU read last, so builds are "
-        "compared alternated, never across runs like the table's.",
+        "more, most of it the calling thread's stores of the record into the queue (they miss the cache "
+        "whichever CPU the writer runs on), so builds are compared alternated, never across runs like the "
+        "table's.",
         "",
         log_cost_table(wine_rows(folder, "log-cost.tsv"))
         if wine_rows(folder, "log-cost.tsv") else "(no run)",
