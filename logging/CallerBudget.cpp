@@ -39,12 +39,22 @@ bool SameCaller(const LogCaller& a, const LogCaller& b) {
 
 }  // namespace
 
-BudgetClock::time_point BudgetClock::now() noexcept {
+LogClock::time_point LogClock::now() noexcept {
 #ifdef _WIN32
-    return time_point(duration(static_cast<rep>(GetTickCount64())));
+    // The system's own precise time, called directly: the C++ clock reaches it through two
+    // more layers on every line.
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 in 100 ns steps from 1601
+    return time_point(duration(static_cast<rep>((ticks - kUnixEpochTicks) / 10000)));
 #else
-    return time_point(std::chrono::duration_cast<duration>(std::chrono::steady_clock::now().time_since_epoch()));
+    return time_point(std::chrono::duration_cast<duration>(std::chrono::system_clock::now().time_since_epoch()));
 #endif
+}
+
+bool CallerBudget::Ended(const Share& share, Clock::time_point now) {
+    return now < share.start || now - share.start >= Window();
 }
 
 std::string ProcessKey(const LogCaller& caller) {
@@ -81,13 +91,13 @@ bool CallerBudget::Admit(const LogCaller& caller, std::size_t bytes, Clock::time
     // A window that ended while its caller kept quiet starts afresh (its summary, if any,
     // is written by Due before this line could be).
     auto user = users_.find(userKey);
-    if (user != users_.end() && now - user->second.start >= Window() && user->second.held == 0) {
+    if (user != users_.end() && Ended(user->second, now) && user->second.held == 0) {
         users_.erase(user);
         user = users_.end();
     }
     if (user == users_.end()) user = users_.emplace(userKey, Share{now, 0, 0, {}}).first;
     auto process = processes_.find(processKey);
-    if (process != processes_.end() && now - process->second.start >= Window() && process->second.held == 0) {
+    if (process != processes_.end() && Ended(process->second, now) && process->second.held == 0) {
         processes_.erase(process);
         process = processes_.end();
     }
@@ -136,7 +146,7 @@ std::vector<WideString> CallerBudget::Due(Clock::time_point now, bool all) {
     std::lock_guard<std::mutex> guard(lock_);
     for (auto* table : {&users_, &processes_}) {
         for (auto it = table->begin(); it != table->end();) {
-            const bool ended = now - it->second.start >= Window();
+            const bool ended = Ended(it->second, now);
             if ((ended || all) && it->second.held > 0) Summarize(it->first, it->second, now, &lines);
             // An ended window is forgotten; the caller's next line opens a new one.
             it = ended ? table->erase(it) : std::next(it);

@@ -13,22 +13,22 @@
 
 namespace Qv::Corvane::Logging {
 
-// The budget's clock, read for every line: on Windows the tick count, which is read from
-// memory the kernel keeps current (about 2 ns under Wine), where the performance counter
-// behind steady_clock costs a kernel call (about 400 ns under Wine). Its 10 to 16 ms steps
-// are nothing against a minute's window.
-struct BudgetClock {
+// The log's clock, read once for every line: the wall clock (UTC, milliseconds since 1970),
+// which gives the line its timestamp and its share's window alike. A second clock for the
+// shares cost the thread that logs measurably more under Wine. An administrator may set
+// the wall clock back: a window then ends (see CallerBudget::Ended), never lasts longer.
+struct LogClock {
     using duration = std::chrono::milliseconds;
     using rep = duration::rep;
     using period = duration::period;
-    using time_point = std::chrono::time_point<BudgetClock>;
-    static constexpr bool is_steady = true;
+    using time_point = std::chrono::time_point<LogClock>;
+    static constexpr bool is_steady = false;
     static time_point now() noexcept;
 };
 
 class CallerBudget {
 public:
-    using Clock = BudgetClock;
+    using Clock = LogClock;
 
     // Makes the message of the line `line`; a line held back is made only when it is the
     // first of its window, whose summary quotes it.
@@ -52,6 +52,8 @@ private:
         uint64_t held = 0;
         WideString first;  // the first line held back, as its message reads
     };
+    // A window ends a minute after it started, or at once when the clock was set back before its start.
+    static bool Ended(const Share& share, Clock::time_point now);
     static void Hold(Share& share, Describe describe, const void* line);
     static void Summarize(const std::string& who, Share& share, Clock::time_point now, std::vector<WideString>* out);
 

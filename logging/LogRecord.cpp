@@ -25,7 +25,6 @@ struct RecordHead {
     uint16_t userUnits;
     uint16_t unused;
     int64_t wallMs;
-    int64_t budgetMs;
 };
 constexpr uint8_t kCharged = 1, kMade = 2, kHasFormat = 4;
 
@@ -139,7 +138,6 @@ void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
     head.formatLength = Length32(record.formatLength);
     head.userUnits = record.charged ? static_cast<uint16_t>(UserUnits(*record.caller)) : 0;
     head.wallMs = record.wallMs;
-    head.budgetMs = record.budgetMs;
     to = Put(to, &head, sizeof head);
     if (record.charged) {
         const CallerHead caller{record.caller->processId, record.caller->sessionId};
@@ -195,7 +193,6 @@ std::size_t ReadRecord(const RecordBuffer& batch, std::size_t at, RecordView* ou
     fields.made = (head.flags & kMade) != 0;
     fields.threadId = head.threadId;
     fields.wallMs = head.wallMs;
-    fields.budgetMs = head.budgetMs;
     fields.caller = nullptr;
     if (fields.charged) {
         CallerHead caller;

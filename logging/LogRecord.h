@@ -25,8 +25,7 @@ struct RecordFields {
     const FieldArg* args = nullptr;
     std::size_t count = 0;
     uint32_t threadId = 0;
-    int64_t wallMs = 0;    // milliseconds since 1970 (UTC)
-    int64_t budgetMs = 0;  // the budget's clock
+    int64_t wallMs = 0;  // milliseconds since 1970 (UTC), the log's clock (CallerBudget.h)
 };
 
 // Records one after another in one block, grown by doubling and kept from batch to batch.

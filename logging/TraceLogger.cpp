@@ -51,21 +51,6 @@ unsigned long ThreadId() {
 #endif
 }
 
-// Milliseconds since 1970 (UTC). On Windows the system's own precise time, called
-// directly: the C++ clock reaches it through two more layers on every line.
-int64_t WallMs() {
-#ifdef _WIN32
-    FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
-    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 in 100 ns steps from 1601
-    return static_cast<int64_t>((ticks - kUnixEpochTicks) / 10000);
-#else
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-#endif
-}
-
 std::atomic<LogCallerSource>& CallerSource() {
     static std::atomic<LogCallerSource> source{nullptr};
     return source;
@@ -77,13 +62,20 @@ struct NamedCaller {
     LogCaller caller{};
 };
 thread_local NamedCaller namedCaller;
+// Threads that name a caller now. A thread-local read reaches the C++ runtime's emulated
+// thread storage under MinGW, a cost on every line of a host that never names one. A thread
+// that ends while naming leaves the count up: its lines cost that read again, nothing more.
+std::atomic<int> namingThreads{0};
 
-// Whom a client's line is for: the caller its host named, else the source's answer.
+// Whom a client's line is for: the caller its host named, else the source's answer. A
+// thread sees its own naming in the count, whatever other threads do.
 bool CallerOfLine(LogCaller* caller) {
-    const NamedCaller& named = namedCaller;
-    if (named.named) {
-        *caller = named.caller;
-        return true;
+    if (namingThreads.load(std::memory_order_relaxed) > 0) {
+        const NamedCaller& named = namedCaller;
+        if (named.named) {
+            *caller = named.caller;
+            return true;
+        }
     }
     const LogCallerSource source = CallerSource().load(std::memory_order_acquire);
     return source != nullptr && source(caller);
@@ -113,14 +105,13 @@ void Take(RecordFields& record, bool own = false) {
     const bool listening = writer.Listening();
     record.charged = listening && !own && CallerOfLine(&caller);
     record.caller = &caller;
-    record.budgetMs = CallerBudget::Clock::now().time_since_epoch().count();
-    record.wallMs = WallMs();
+    const CallerBudget::Clock::time_point now = CallerBudget::Clock::now();
+    record.wallMs = now.time_since_epoch().count();
     record.threadId = static_cast<uint32_t>(ThreadId());
     // A client's line costs its share, charged by the writer once the line is made (the
     // service's own lines, and every line of a host that serves no RPC client, cost
     // nothing). A line whose caller's share is already spent is counted here and never
     // queued, so that a flood takes no room from other callers' lines.
-    const CallerBudget::Clock::time_point now{CallerBudget::Clock::duration(record.budgetMs)};
     if (listening && (!record.charged || Budget().Admit(caller, 0, now, MakeHeldMessage, &record))) {
         writer.Add(record);
     }
@@ -255,7 +246,7 @@ void MakeLines(const RecordBuffer& records, std::string* lines) {
             at = ReadRecord(records, at, &view);
             const std::size_t start = lines->size();
             AppendLine(*lines, view.fields, cache);
-            const CallerBudget::Clock::time_point logged{CallerBudget::Clock::duration(view.fields.budgetMs)};
+            const CallerBudget::Clock::time_point logged{CallerBudget::Clock::duration(view.fields.wallMs)};
             if (view.fields.charged &&
                 !Budget().Admit(view.caller, lines->size() - start, logged, MakeHeldMessage, &view.fields)) {
                 lines->resize(start);
@@ -275,8 +266,9 @@ void SetLogCallerSource(LogCallerSource source) { CallerSource().store(source, s
 
 void SetLogCallerOfThisThread(const LogCaller* caller) {
     NamedCaller& named = namedCaller;
-    named.named = caller != nullptr;
     if (caller != nullptr) named.caller = *caller;
+    if (named.named != (caller != nullptr)) namingThreads.fetch_add(caller != nullptr ? 1 : -1, std::memory_order_relaxed);
+    named.named = caller != nullptr;
 }
 
 void SetLogSink(LogSink sink, void* context) {
