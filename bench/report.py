@@ -311,11 +311,16 @@ def write_report(out, folder):
         "",
         "Earlier builds, alternated run by run (3000 rounds, held to one CPU): the calling thread making the "
         "line itself 1.104-1.141× against 1.065-1.094× for a copied record; a slim reader/writer lock in place "
-        "of the C++ runtime's mutex 1.028-1.064× against 1.052-1.092×. Runs minutes apart drift by 0.02-0.03 on "
-        "this machine, and on its slower days (every call about 25 µs instead of 21) a line costs about 0.05× "
-        "more, most of it the calling thread's stores of the record into the queue (they miss the cache "
-        "whichever CPU the writer runs on), so builds are compared alternated, never across runs like the "
-        "table's.",
+        "of the C++ runtime's mutex 1.028-1.064× against 1.052-1.092×; one clock read a line instead of two, and "
+        "the named caller's thread-local read left out where no thread names one, median 1.052× against 1.058× "
+        "(15 runs each). Runs minutes apart drift by 0.02-0.03 on this machine, so builds are compared "
+        "alternated, never across runs like the table's. The machine has three states: every call about 21 µs "
+        "(a line about 0.4 µs, 1.02×), about 25 µs (a line 1.2-1.5 µs, 1.05-1.06×) and about 330 µs (a line "
+        "about 1.2 µs, 1.004×). In the middle one the line's cost is spread over everything the calling thread "
+        "touches after the registry's round trip: in builds alternated run by run, leaving out the caller "
+        "lookup saved about 0.02×, a clock 0.01×, the thread id, the debugger check or the record's write "
+        "into the queue 0.005-0.01× each; a small queue that stays in the cache, and streaming stores, saved "
+        "nothing.",
         "",
         log_cost_table(wine_rows(folder, "log-cost.tsv"))
         if wine_rows(folder, "log-cost.tsv") else "(no run)",
