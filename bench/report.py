@@ -315,7 +315,7 @@ def write_report(out, folder):
         "the named caller's thread-local read left out where no thread names one, median 1.052× against 1.058× "
         "(15 runs each). Runs minutes apart drift by 0.02-0.03 on this machine, so builds are compared "
         "alternated, never across runs like the table's. The machine has two states: every call about 21 µs "
-        "(a line about 0.4 µs, 1.02×) and about 25 µs (a line 1.2-1.5 µs, 1.05-1.06×). In the slower one the line's cost is spread over everything the calling thread "
+        "(a line about 0.4 µs, 1.02×) and 23-26 µs (a line 1.1-1.5 µs, 1.04-1.06×). In the slower one the line's cost is spread over everything the calling thread "
         "touches after the registry's round trip: in builds alternated run by run, leaving out the caller "
         "lookup saved about 0.02×, a clock 0.01×, the thread id, the debugger check or the record's write "
         "into the queue 0.005-0.01× each; a small queue that stays in the cache, and streaming stores, saved "
