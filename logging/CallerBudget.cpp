@@ -1,4 +1,5 @@
 #include "logging/CallerBudget.h"
+#include "logging/HotPath.h"
 
 namespace Qv::Corvane::Logging {
 namespace {
@@ -39,7 +40,7 @@ bool SameCaller(const LogCaller& a, const LogCaller& b) {
 
 }  // namespace
 
-LogClock::time_point LogClock::now() noexcept {
+KESTRANE_LOG_HOT LogClock::time_point LogClock::now() noexcept {
 #ifdef _WIN32
     // The system's own precise time, called directly: the C++ clock reaches it through two
     // more layers on every line.

@@ -1,4 +1,5 @@
 // Placeholder formatting shared by every record form.
+#include "logging/HotPath.h"
 #include "logging/LogField.h"
 
 #include <string>
@@ -23,7 +24,7 @@ void AppendArg(Out& out, const FieldArg& arg) {
 
 }  // namespace
 
-FieldArg FieldOf(const LogArg& arg) {
+KESTRANE_LOG_HOT FieldArg FieldOf(const LogArg& arg) {
     FieldArg field{arg.kind(), nullptr, 0, 0};
     switch (arg.kind()) {
     case LogArg::Kind::Narrow:

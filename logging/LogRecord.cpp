@@ -1,4 +1,5 @@
 #include "logging/LogRecord.h"
+#include "logging/HotPath.h"
 
 #include <cstdio>
 #include <cstring>
@@ -117,7 +118,7 @@ unsigned long ProcessId() {
 
 }  // namespace
 
-std::size_t RecordBytes(const RecordFields& record) {
+KESTRANE_LOG_HOT std::size_t RecordBytes(const RecordFields& record) {
     std::size_t bytes = sizeof(RecordHead);
     if (record.charged) bytes += sizeof(CallerHead) + UserUnits(*record.caller) * sizeof(WCHAR);
     bytes += Kept(record.clientLength) * sizeof(WCHAR);
@@ -126,7 +127,7 @@ std::size_t RecordBytes(const RecordFields& record) {
     return bytes;
 }
 
-void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
+KESTRANE_LOG_HOT void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
     RecordHead head{};
     head.bytes = static_cast<uint32_t>(bytes);
     head.level = static_cast<uint8_t>(record.level);
@@ -156,7 +157,7 @@ void PutRecord(const RecordFields& record, std::size_t bytes, char* to) {
     }
 }
 
-char* RecordBuffer::Append(std::size_t bytes) {
+KESTRANE_LOG_HOT char* RecordBuffer::Append(std::size_t bytes) {
     if (bytes > capacity_ - size_) {
         std::size_t grown = capacity_ < 4096 ? 4096 : 2 * capacity_;
         if (grown < size_ + bytes) grown = size_ + bytes;

@@ -16,6 +16,7 @@
 // unwritten). The writer object itself is never destroyed: Windows may have ended the
 // writer inside any of its members, and tearing them down gains nothing as the process ends.
 #include "logging/LogWriter.h"
+#include "logging/HotPath.h"
 
 #include <chrono>
 #include <cstdio>
@@ -98,7 +99,7 @@ void LogWriter::WriteAtExit() {
     CloseLocked();
 }
 
-void LogWriter::Add(const RecordFields& record) {
+KESTRANE_LOG_HOT void LogWriter::Add(const RecordFields& record) {
     // The first line chooses, as OpenLog would, unless its thread acts for a client: the
     // writer chooses then. Until chosen, "off" would still cost every line its formatting.
     if (destination_.load(std::memory_order_acquire) == Destination::Unchosen && !onWriter && !ThreadImpersonates()) {
@@ -335,7 +336,7 @@ struct PendingAtExit {
 
 }  // namespace
 
-LogWriter& Writer() {
+KESTRANE_LOG_HOT LogWriter& Writer() {
     static LogWriter* const writer = [] {
         auto* made = new LogWriter;
         madeWriter.store(made);

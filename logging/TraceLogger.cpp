@@ -4,6 +4,7 @@
 // failure is swallowed. The thread that logs copies the record; the writer makes the line,
 // unless a sink or a debugger needs it at once.
 #include "logging/CallerBudget.h"
+#include "logging/HotPath.h"
 #include "logging/LogField.h"
 #include "logging/LogRecord.h"
 #include "logging/LogWriter.h"
@@ -69,7 +70,7 @@ std::atomic<int> namingThreads{0};
 
 // Whom a client's line is for: the caller its host named, else the source's answer. A
 // thread sees its own naming in the count, whatever other threads do.
-bool CallerOfLine(LogCaller* caller) {
+KESTRANE_LOG_HOT bool CallerOfLine(LogCaller* caller) {
     if (namingThreads.load(std::memory_order_relaxed) > 0) {
         const NamedCaller& named = namedCaller;
         if (named.named) {
@@ -97,7 +98,7 @@ void WriteSummaries(CallerBudget::Clock::time_point now, bool all);
 // Hands a line to the writer, which makes it (LogRecord.h): this thread only copies what
 // the line says. `own`: a line of the service's own, whatever thread logs it (a summary,
 // a notice), never charged to a client.
-void Take(RecordFields& record, bool own = false) {
+KESTRANE_LOG_HOT void Take(RecordFields& record, bool own = false) {
     record.clientLength = UnitsOf(record.clientId);
     record.formatLength = UnitsOf(record.format);
     LogWriter& writer = Writer();
@@ -150,7 +151,7 @@ void WriteSummaries(CallerBudget::Clock::time_point now, bool all) {
 
 // True when a line would reach anyone: the file or standard error, the sink, or an
 // attached debugger. Otherwise formatting it is work for nothing.
-bool AnyoneListening() {
+KESTRANE_LOG_HOT bool AnyoneListening() {
     if (Writer().Listening() || SinkSet().load(std::memory_order_acquire)) return true;
 #ifdef _WIN32
     return IsDebuggerPresent() != FALSE;
@@ -182,7 +183,7 @@ LoggingData CreateLoggingData(const WCHAR* format, const WCHAR* clientId) {
     return LoggingData{format, clientId, 0};
 }
 
-void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* args, std::size_t count) {
+KESTRANE_LOG_HOT void TraceLogger::Write(LogLevel level, const LoggingData& data, const LogArg* args, std::size_t count) {
     if (!AnyoneListening()) return;
     try {
         // The arguments' lengths, found once: the record copies them, the line reads them.
