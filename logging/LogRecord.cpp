@@ -157,15 +157,20 @@ KESTRANE_LOG_HOT void PutRecord(const RecordFields& record, std::size_t bytes, c
     }
 }
 
+bool RecordBuffer::MoveTo(std::size_t capacity) {
+    std::unique_ptr<char[]> larger(new (std::nothrow) char[capacity]);
+    if (!larger) return false;
+    if (size_ > 0) std::memcpy(larger.get(), data_.get(), size_);
+    data_.swap(larger);
+    capacity_ = capacity;
+    return true;
+}
+
 KESTRANE_LOG_HOT char* RecordBuffer::Append(std::size_t bytes) {
     if (bytes > capacity_ - size_) {
         std::size_t grown = capacity_ < 4096 ? 4096 : 2 * capacity_;
         if (grown < size_ + bytes) grown = size_ + bytes;
-        std::unique_ptr<char[]> larger(new (std::nothrow) char[grown]);
-        if (!larger) return nullptr;
-        if (size_ > 0) std::memcpy(larger.get(), data_.get(), size_);
-        data_.swap(larger);
-        capacity_ = grown;
+        if (!MoveTo(grown)) return nullptr;
     }
     char* room = data_.get() + size_;
     size_ += bytes;
@@ -174,12 +179,8 @@ KESTRANE_LOG_HOT char* RecordBuffer::Append(std::size_t bytes) {
 
 bool RecordBuffer::Warm(std::size_t bytes) {
     if (bytes <= capacity_) return true;
-    std::unique_ptr<char[]> warm(new (std::nothrow) char[bytes]);
-    if (!warm) return false;
-    if (size_ > 0) std::memcpy(warm.get(), data_.get(), size_);
-    std::memset(warm.get() + size_, 0, bytes - size_);
-    data_.swap(warm);
-    capacity_ = bytes;
+    if (!MoveTo(bytes)) return false;
+    std::memset(data_.get() + size_, 0, bytes - size_);
     return true;
 }
 

@@ -53,6 +53,9 @@ public:
     }
 
 private:
+    // Moves what is held into a new block of `capacity` bytes; false (nothing changed) when memory is short.
+    bool MoveTo(std::size_t capacity);
+
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
